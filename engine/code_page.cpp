@@ -1,0 +1,22 @@
+#include "engine/code_page.h"
+
+bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+const char* findCharacter(const char* text, char wanted) {
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == wanted) return p;
+        if (isLeadByte(static_cast<unsigned char>(*p))) {
+            if (p[1] == '\0') return nullptr;
+            ++p;
+        }
+    }
+    return nullptr;
+}
+
+const char* findCharacter(const char* text, size_t length, char wanted) {
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == wanted) return text + i;
+        if (isLeadByte(static_cast<unsigned char>(text[i]))) ++i;
+    }
+    return nullptr;
+}

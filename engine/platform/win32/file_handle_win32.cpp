@@ -1,0 +1,55 @@
+// FileHandle on Win32: exactly one ANSI file call per operation.
+#include "engine/file_handle.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr DWORD openFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;  // 0x08000020
+
+HANDLE native(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+}  // namespace
+
+FileHandle::~FileHandle() { close(); }
+
+bool FileHandle::openRead(const char* path) {
+    if (isOpen()) return false;
+    handle_ = reinterpret_cast<intptr_t>(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, openFlags, nullptr));
+    return isOpen();
+}
+
+bool FileHandle::openWrite(const char* path) {
+    if (isOpen()) return false;
+    handle_ = reinterpret_cast<intptr_t>(
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, openFlags, nullptr));
+    return isOpen();
+}
+
+uint32_t FileHandle::read(void* destination, uint32_t count) {
+    DWORD moved = 0;
+    if (!ReadFile(native(handle_), destination, count, &moved, nullptr)) return 0;
+    return moved;
+}
+
+uint32_t FileHandle::write(const void* source, uint32_t count) {
+    DWORD moved = 0;
+    if (!WriteFile(native(handle_), source, count, &moved, nullptr)) return 0;
+    return moved;
+}
+
+bool FileHandle::seek(uint32_t position) {
+    // The distance is signed: 0xFFFFFFFF would turn into -1, fail with INVALID_SET_FILE_POINTER and
+    // so compare equal to the request. Positions the call cannot express are refused here.
+    if (position > maxFilePosition) return false;
+    return SetFilePointer(native(handle_), static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
+}
+
+uint32_t FileHandle::size() { return GetFileSize(native(handle_), nullptr); }
+
+void FileHandle::close() {
+    if (!isOpen()) return;
+    CloseHandle(native(handle_));
+    handle_ = invalidHandle;
+}

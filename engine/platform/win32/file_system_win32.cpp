@@ -1,0 +1,13 @@
+#include "engine/file_system.h"
+
+#include <windows.h>
+
+bool setAttributesNormal(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
+
+bool moveReplacing(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+
+bool deleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool ownExecutablePath(char* buffer, uint32_t size) { return GetModuleFileNameA(nullptr, buffer, size) != 0; }

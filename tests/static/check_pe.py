@@ -1,0 +1,48 @@
+#!/usr/bin/python3
+"""Static checks of the Windows builds, for the build that is never run here.
+
+    check_pe.py BUILD_DIR MACHINE
+
+Every .exe under BUILD_DIR must be a PE image for MACHINE (0x14c for i686, 0x8664 for x86_64)
+and must not import a MinGW runtime DLL: the C and C++ runtimes are linked in statically, so the
+program runs on a player's machine with nothing but the system DLLs. Prints one line per check and
+a closing 'N passed, M failed'; exits 1 when anything failed or nothing was checked.
+"""
+import pathlib
+import sys
+
+import pefile
+
+MINGW_RUNTIME_PREFIXES = ("libstdc++", "libgcc", "libwinpthread", "libssp", "libatomic")
+
+
+def import_names(pe):
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]])
+    return [entry.dll.decode("ascii", "replace").lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+
+
+def checks_for(path, machine):
+    pe = pefile.PE(str(path), fast_load=True)
+    yield "machine", pe.FILE_HEADER.Machine == machine, f"0x{pe.FILE_HEADER.Machine:x}"
+    runtime = [name for name in import_names(pe) if name.startswith(MINGW_RUNTIME_PREFIXES)]
+    yield "static runtime", not runtime, ", ".join(runtime) or "no MinGW DLL imported"
+
+
+def main(argv):
+    if len(argv) != 3 or argv[1] in ("-h", "--help"):
+        print(__doc__.strip())
+        return 0 if len(argv) == 2 else 2
+    build_dir, machine = pathlib.Path(argv[1]), int(argv[2], 0)
+    passed = failed = 0
+    for path in sorted(build_dir.rglob("*.exe")):
+        if "wineprefix" in path.parts or "CMakeFiles" in path.parts:
+            continue
+        for name, ok, detail in checks_for(path, machine):
+            print(f"{'ok  ' if ok else 'FAIL'} {path.relative_to(build_dir)}: {name} ({detail})")
+            passed, failed = passed + ok, failed + (not ok)
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
