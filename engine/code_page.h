@@ -6,6 +6,7 @@
 // 0x5C is never taken for a backslash.
 
 #include <cstddef>
+#include <cstdint>
 
 bool isLeadByte(unsigned char byte);
 
@@ -15,3 +16,18 @@ bool isLeadByte(unsigned char byte);
 const char* findCharacter(const char* text, char wanted);
 // The same search over the first `length` bytes of `text`, which need not be NUL-terminated.
 const char* findCharacter(const char* text, size_t length, char wanted);
+
+// The name lower-casing rule, in place on the NUL-terminated `name`, character by character: a
+// single byte changes only when it is "A" to "Z"; a double-byte character is replaced by its
+// lower-case form (full-width capitals become full-width small letters). Should the mapping of a
+// double-byte character fail, the name becomes empty. On Windows this is the platform's own
+// mapping for the process code page; elsewhere it is the table below.
+void lowerCaseName(char* name);
+
+// The lower-case form of one double-byte character (lead byte << 8 | trail byte) from the table of
+// code page 932 characters that have one; the character itself when it has none.
+uint16_t lowerCaseDoubleByte(uint16_t character);
+
+// Two names are equal when their lower-cased forms are equal byte for byte; `lowerKey` is already
+// lower-case. `name` is copied into a bounded work buffer first and never changed.
+bool nameEqualsLowerKey(const char* name, const char* lowerKey);

@@ -1,0 +1,15 @@
+#include "engine/code_page.h"
+
+void lowerCaseName(char* name) {
+    for (unsigned char* p = reinterpret_cast<unsigned char*>(name); *p != 0; ++p) {
+        if (isLeadByte(*p)) {
+            if (p[1] == 0) return;  // a lead byte without its trail byte ends the name
+            const uint16_t lower = lowerCaseDoubleByte(static_cast<uint16_t>(p[0] << 8 | p[1]));
+            p[0] = static_cast<unsigned char>(lower >> 8);
+            p[1] = static_cast<unsigned char>(lower);
+            ++p;
+        } else if (*p >= 'A' && *p <= 'Z') {
+            *p = static_cast<unsigned char>(*p - 'A' + 'a');
+        }
+    }
+}
