@@ -1,0 +1,50 @@
+#include "formats/payload_archive_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/little_endian.h"
+
+void writeArchiveIndexEntry(uint8_t* destination, ArchiveLayout layout, const std::string& name, uint32_t offset,
+                            uint32_t size) {
+    const ArchiveLayoutInfo info = layoutInfo(layout);
+    std::memset(destination, 0, info.entrySize);
+    std::memcpy(destination, name.data(), std::min<size_t>(name.size(), info.nameField - 1));
+    writeU32(destination + info.nameField, offset);
+    writeU32(destination + info.nameField + 4, size);
+}
+
+std::optional<std::vector<uint8_t>> makePayloadArchive(const std::vector<PayloadEntrySource>& entries,
+                                                       ArchiveLayout layout, const char (&legacyMagic)[13]) {
+    const ArchiveLayoutInfo info = layoutInfo(layout);
+    uint64_t dataBytes = 0;
+    for (const PayloadEntrySource& entry : entries) {
+        if (entry.name.size() >= info.nameField || entry.name.find('\0') != std::string::npos) return std::nullopt;
+        dataBytes += entry.bytes.size();
+    }
+    const uint64_t indexBytes = static_cast<uint64_t>(entries.size()) * info.entrySize;
+    if (dataBytes > 0xFFFFFFFFull || archiveHeaderSize + indexBytes + dataBytes > 0xFFFFFFFFull) return std::nullopt;
+
+    std::vector<uint8_t> archive(archiveHeaderSize + indexBytes);
+    std::memcpy(archive.data(), layout == ArchiveLayout::Current ? archiveMagic : legacyMagic, sizeof archiveMagic);
+    writeU32(archive.data() + 12, static_cast<uint32_t>(entries.size()));
+    archive.reserve(archive.size() + dataBytes);
+    uint32_t offset = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto size = static_cast<uint32_t>(entries[i].bytes.size());
+        writeArchiveIndexEntry(archive.data() + archiveHeaderSize + i * info.entrySize, layout, entries[i].name, offset,
+                               size);
+        offset += size;
+    }
+    for (const PayloadEntrySource& entry : entries) archive.insert(archive.end(), entry.bytes.begin(), entry.bytes.end());
+    return archive;
+}
+
+std::optional<std::vector<uint8_t>> makePatchImage(const std::vector<uint8_t>& stub,
+                                                   const std::vector<uint8_t>& archive) {
+    if (stub.size() > payloadOffset) return std::nullopt;
+    std::vector<uint8_t> image(stub);
+    image.resize(payloadOffset, 0);
+    image.insert(image.end(), archive.begin(), archive.end());
+    return image;
+}
