@@ -3,6 +3,7 @@
 // The sharing rules are enforced between FileHandles through advisory flock() locks, which is
 // where every reader and writer of the engine comes from.
 #include "engine/file_handle.h"
+#include "engine/platform/fault_injection.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -34,13 +35,13 @@ int openLocked(const char* path, int flags, int lock) {
 FileHandle::~FileHandle() { close(); }
 
 bool FileHandle::openRead(const char* path) {
-    if (isOpen()) return false;
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     handle_ = openLocked(path, O_RDONLY, LOCK_SH);
     return isOpen();
 }
 
 bool FileHandle::openWrite(const char* path) {
-    if (isOpen()) return false;
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     // Truncate only once the lock is held, so that a file another handle still uses is left alone.
     const int fd = openLocked(path, O_WRONLY | O_CREAT, LOCK_EX);
     if (fd < 0) return false;
@@ -53,16 +54,19 @@ bool FileHandle::openWrite(const char* path) {
 }
 
 uint32_t FileHandle::read(void* destination, uint32_t count) {
+    if (!applyFault(VENNHOLT_FAULT_EFFECT(Read), count)) return 0;
     const ssize_t moved = ::read(static_cast<int>(handle_), destination, count);
     return moved < 0 ? 0 : static_cast<uint32_t>(moved);
 }
 
 uint32_t FileHandle::write(const void* source, uint32_t count) {
+    if (!applyFault(VENNHOLT_FAULT_EFFECT(Write), count)) return 0;
     const ssize_t moved = ::write(static_cast<int>(handle_), source, count);
     return moved < 0 ? 0 : static_cast<uint32_t>(moved);
 }
 
 bool FileHandle::seek(uint32_t position) {
+    if (VENNHOLT_FAULT_EFFECT(Seek) != FaultEffect::None) return false;
     if (position > maxFilePosition) return false;
     return ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }

@@ -2,6 +2,7 @@
 // bit stands for a read-only file (refused as a move target or for deletion, even to root), and a
 // file locked by a FileHandle cannot be replaced.
 #include "engine/file_system.h"
+#include "engine/platform/fault_injection.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -37,6 +38,7 @@ bool setAttributesNormal(const char* path) {
 }
 
 bool moveReplacing(const char* from, const char* to) {
+    if (VENNHOLT_FAULT_EFFECT(Move) != FaultEffect::None) return false;
     const std::string source = toNativePath(from);
     const std::string target = toNativePath(to);
     struct stat status {};

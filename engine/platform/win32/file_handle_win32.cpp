@@ -1,5 +1,6 @@
 // FileHandle on Win32: exactly one ANSI file call per operation.
 #include "engine/file_handle.h"
+#include "engine/platform/fault_injection.h"
 
 #include <windows.h>
 
@@ -14,32 +15,35 @@ HANDLE native(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 FileHandle::~FileHandle() { close(); }
 
 bool FileHandle::openRead(const char* path) {
-    if (isOpen()) return false;
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     handle_ = reinterpret_cast<intptr_t>(
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, openFlags, nullptr));
     return isOpen();
 }
 
 bool FileHandle::openWrite(const char* path) {
-    if (isOpen()) return false;
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     handle_ = reinterpret_cast<intptr_t>(
         CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, openFlags, nullptr));
     return isOpen();
 }
 
 uint32_t FileHandle::read(void* destination, uint32_t count) {
+    if (!applyFault(VENNHOLT_FAULT_EFFECT(Read), count)) return 0;
     DWORD moved = 0;
     if (!ReadFile(native(handle_), destination, count, &moved, nullptr)) return 0;
     return moved;
 }
 
 uint32_t FileHandle::write(const void* source, uint32_t count) {
+    if (!applyFault(VENNHOLT_FAULT_EFFECT(Write), count)) return 0;
     DWORD moved = 0;
     if (!WriteFile(native(handle_), source, count, &moved, nullptr)) return 0;
     return moved;
 }
 
 bool FileHandle::seek(uint32_t position) {
+    if (VENNHOLT_FAULT_EFFECT(Seek) != FaultEffect::None) return false;
     // The distance is signed: 0xFFFFFFFF would turn into -1, fail with INVALID_SET_FILE_POINTER and
     // so compare equal to the request. Positions the call cannot express are refused here.
     if (position > maxFilePosition) return false;

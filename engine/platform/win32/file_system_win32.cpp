@@ -1,10 +1,14 @@
 #include "engine/file_system.h"
+#include "engine/platform/fault_injection.h"
 
 #include <windows.h>
 
 bool setAttributesNormal(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
 
-bool moveReplacing(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
+bool moveReplacing(const char* from, const char* to) {
+    if (VENNHOLT_FAULT_EFFECT(Move) != FaultEffect::None) return false;
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 bool deleteFile(const char* path) { return DeleteFileA(path) != 0; }
 

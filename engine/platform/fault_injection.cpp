@@ -1,0 +1,34 @@
+#ifdef VENNHOLT_FAULT_INJECTION
+#include "engine/platform/fault_injection.h"
+
+namespace {
+
+constexpr auto kinds = static_cast<unsigned>(FaultOperation::Count);
+uint32_t counters[kinds];
+struct {
+    FaultOperation operation;
+    uint32_t nth;
+    FaultEffect effect;
+} plan{FaultOperation::Open, 0, FaultEffect::None};
+
+}  // namespace
+
+void resetFaultCounters() {
+    for (uint32_t& counter : counters) counter = 0;
+}
+
+void injectFault(FaultOperation operation, uint32_t nth, FaultEffect effect) {
+    resetFaultCounters();
+    plan = {operation, nth, effect};
+}
+
+void clearFaults() { plan.effect = FaultEffect::None; }
+
+uint32_t faultOperationCount(FaultOperation operation) { return counters[static_cast<unsigned>(operation)]; }
+
+FaultEffect nextFaultEffect(FaultOperation operation) {
+    const uint32_t number = ++counters[static_cast<unsigned>(operation)];
+    return plan.effect != FaultEffect::None && plan.operation == operation && plan.nth == number ? plan.effect
+                                                                                              : FaultEffect::None;
+}
+#endif

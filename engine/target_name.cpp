@@ -1,0 +1,44 @@
+#include "engine/target_name.h"
+
+#include <cstring>
+
+#include "engine/code_page.h"
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+bool isSafeTargetName(const char* name) {
+    if (name[0] == '\0' || isSeparator(name[0])) return false;
+    if (!isLeadByte(static_cast<unsigned char>(name[0])) && name[1] == ':') return false;
+    const char* component = name;
+    for (const char* p = name;; ++p) {
+        if (*p == '\0' || isSeparator(*p)) {
+            const size_t length = static_cast<size_t>(p - component);
+            if (length == 0) return false;
+            if (length <= 2 && std::strncmp(component, "..", length) == 0) return false;
+            if (*p == '\0') return true;
+            component = p + 1;
+        } else if (isLeadByte(static_cast<unsigned char>(*p))) {
+            if (p[1] == '\0') return true;  // a lead byte before the NUL ends the name
+            ++p;
+        }
+    }
+}
+
+bool composePath(char* buffer, uint32_t size, const char* folder, const char* name, const char* suffix) {
+    const size_t folderLength = std::strlen(folder);
+    const size_t nameLength = std::strlen(name);
+    const size_t suffixLength = std::strlen(suffix);
+    if (folderLength + 1 + nameLength + suffixLength >= size) return false;
+    char* out = buffer;
+    std::memcpy(out, folder, folderLength);
+    out += folderLength;
+    *out++ = '\\';
+    std::memcpy(out, name, nameLength);
+    out += nameLength;
+    std::memcpy(out, suffix, suffixLength + 1);
+    return true;
+}
