@@ -24,10 +24,10 @@ TEST(TargetNameTest, OnlyRelativeNamesWithoutDotComponentsAreSafe) {
 }
 
 TEST(TargetNameTest, ComposedPathsMustFitTheirBuffer) {
-    char buffer[16];
+    char buffer[18];
     EXPECT_TRUE(composePath(buffer, sizeof buffer, "C:\\game", "a.arc", ".tmp"));
     EXPECT_STREQ(buffer, "C:\\game\\a.arc.tmp");
-    EXPECT_FALSE(composePath(buffer, sizeof buffer, "C:\\game", "ab.arc", ".tmp")) << "17 bytes with the NUL";
+    EXPECT_FALSE(composePath(buffer, sizeof buffer, "C:\\game", "ab.arc", ".tmp")) << "19 bytes with the NUL";
     const std::string folder(250, 'f');
     char path[260];
     EXPECT_TRUE(composePath(path, sizeof path, folder.c_str(), "abcd", ".tmp"));
