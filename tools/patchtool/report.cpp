@@ -1,0 +1,48 @@
+#include "tools/patchtool/report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+void printError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "patchtool: %s%s%s\n", command, *command != '\0' ? ": " : "", message.c_str());
+}
+
+int usageError(const char* command, const std::string& message) {
+    const std::string help = *command != '\0' ? std::string("patchtool ") + command + " --help" : "patchtool --help";
+    printError(command, message + " (see " + help + ")");
+    return exitUsage;
+}
+
+std::string describeResult(UpdateResult result) {
+    static const struct {
+        UpdateResult result;
+        const char* name;
+    } names[] = {{Ok, "Ok"},
+                 {PayloadDamaged, "PayloadDamaged"},
+                 {TooManyEntries, "TooManyEntries"},
+                 {FileWriteFailed, "FileWriteFailed"},
+                 {UninstallListFailed, "UninstallListFailed"},
+                 {Aborted, "Aborted"},
+                 {Cancelled, "Cancelled"}};
+    const char* name = "unknown result";
+    for (const auto& known : names) {
+        if (known.result == result) name = known.name;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+    return std::string(name) + " (" + code + ")";
+}
+
+std::string lowerHex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string lastSystemError() { return errno != 0 ? std::strerror(errno) : "unknown error"; }
