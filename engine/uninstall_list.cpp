@@ -1,0 +1,256 @@
+#include "engine/uninstall_list.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/code_page.h"
+#include "engine/file_handle.h"
+#include "engine/file_system.h"
+
+namespace {
+
+constexpr char listName[] = "uninst.lst";
+// Appended to the list's path to name the file the rewrite goes through. Staging files of an
+// update end in ".tmp", so this name cannot meet one of them.
+constexpr char temporarySuffix[] = ".new";
+constexpr uint32_t firstIndexCapacity = 64;
+
+// Joins three strings into a path buffer; false, leaving the buffer unusable, when they would not
+// fit with their NUL.
+bool composePath(char (&buffer)[uninstallPathBufferSize], const char* first, const char* second, const char* third) {
+    const char* const parts[] = {first, second, third};
+    uint32_t used = 0;
+    for (const char* part : parts) {
+        const size_t length = std::strlen(part);
+        if (length >= sizeof buffer - used) return false;
+        std::memcpy(buffer + used, part, length);
+        used += static_cast<uint32_t>(length);
+    }
+    buffer[used] = '\0';
+    return true;
+}
+
+// 32-bit FNV-1a over the text's bytes.
+uint32_t hashText(const char* text, uint32_t length) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; ++i) {
+        hash ^= static_cast<unsigned char>(text[i]);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// The slot of the index that holds the entry with this text, or the empty slot where it belongs.
+// The index is never full, so the probe ends.
+UninstallEntry** findSlot(UninstallEntry** index, uint32_t capacity, const char* text, uint32_t length, uint32_t hash) {
+    const uint32_t mask = capacity - 1;
+    for (uint32_t i = hash & mask;; i = (i + 1) & mask) {
+        const UninstallEntry* entry = index[i];
+        if (entry == nullptr ||
+            (entry->hash == hash && entry->length == length && std::memcmp(entry->text, text, length) == 0)) {
+            return &index[i];
+        }
+    }
+}
+
+// Doubles the index (or makes its first table) and files every entry again.
+bool growIndex(UninstallList& list) {
+    if (list.indexCapacity >= 0x80000000u) return false;
+    const uint32_t capacity = list.indexCapacity == 0 ? firstIndexCapacity : list.indexCapacity * 2;
+    UninstallEntry** index = new (std::nothrow) UninstallEntry*[capacity]();
+    if (index == nullptr) return false;
+    for (UninstallEntry* entry = list.head; entry != nullptr; entry = entry->next) {
+        *findSlot(index, capacity, entry->text, entry->length, entry->hash) = entry;
+    }
+    delete[] list.index;
+    list.index = index;
+    list.indexCapacity = capacity;
+    return true;
+}
+
+// Appends a copy of the text at the tail of the list unless the list already holds it. False only
+// when memory runs out; the list is then unchanged.
+bool appendUnique(UninstallList& list, const char* text, uint32_t length) {
+    // At most half of the slots are taken, which keeps the probe runs short.
+    if (list.count >= list.indexCapacity / 2 && !growIndex(list)) return false;
+    const uint32_t hash = hashText(text, length);
+    UninstallEntry** slot = findSlot(list.index, list.indexCapacity, text, length, hash);
+    if (*slot != nullptr) return true;
+    char* copy = new (std::nothrow) char[length + 1];
+    UninstallEntry* entry = copy == nullptr ? nullptr : new (std::nothrow) UninstallEntry{copy, length, hash, nullptr};
+    if (entry == nullptr) {
+        delete[] copy;
+        return false;
+    }
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    (list.tail == nullptr ? list.head : list.tail->next) = entry;
+    list.tail = entry;
+    ++list.count;
+    *slot = entry;
+    return true;
+}
+
+// Lower-cases a copy of the `length` bytes at `source` and appends it to `dollar` when that list
+// is given and the copy begins with "$", else to `plain`. The copy is made in the line buffer; one
+// that does not fit there is kept whole in a buffer of its own size.
+bool addLowerCased(const char* source, uint32_t length, UninstallList& plain, UninstallList* dollar) {
+    char buffer[uninstallLineBufferSize];
+    char* line = buffer;
+    if (length >= sizeof buffer) {
+        if (length == UINT32_MAX) return false;
+        line = new (std::nothrow) char[length + 1];
+        if (line == nullptr) return false;
+    }
+    std::memcpy(line, source, length);
+    line[length] = '\0';
+    lowerCaseName(line);
+    // A double-byte character without a mapping empties the copy, so measure it again.
+    const uint32_t loweredLength = static_cast<uint32_t>(std::strlen(line));
+    UninstallList& list = dollar != nullptr && line[0] == '$' ? *dollar : plain;
+    const bool added = appendUnique(list, line, loweredLength);
+    if (line != buffer) delete[] line;
+    return added;
+}
+
+// The end of the line that starts at `line`: its first CR or LF or the NUL that ends the text.
+// A lead byte and the byte after it are stepped over as one character, so a trail byte is never
+// taken for a line end; a lead byte right before the NUL belongs to the line. Both line-end bytes
+// are looked for in one pass, which keeps parsing linear whichever of them a file lacks.
+const char* lineEnd(const char* line) {
+    const char* p = line;
+    while (*p != '\0' && *p != '\r' && *p != '\n') {
+        if (isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') ++p;
+        ++p;
+    }
+    return p;
+}
+
+// The whole list as a NUL-terminated text ending at its first NUL byte, or nullptr when the file
+// is missing, empty or of unknown size, or does not read completely: bytes that were not read
+// never reach the parser, so a partial list is never written back.
+char* readListText(const char* path) {
+    FileHandle file;
+    if (!file.openRead(path)) return nullptr;
+    const uint32_t size = file.size();
+    if (size == 0 || size == invalidFileSize) return nullptr;
+    char* text = new (std::nothrow) char[size + 1];
+    if (text == nullptr) return nullptr;
+    // One read of the whole file. A byte beyond the size means the file is longer than the size
+    // says (4 GiB or more, or it grew meanwhile); that list is not taken either.
+    char beyond = 0;
+    if (file.read(text, size) != size || file.read(&beyond, 1) != 0) {
+        delete[] text;
+        return nullptr;
+    }
+    text[size] = '\0';
+    return text;
+}
+
+// The rewritten text, assembled in one buffer that doubles whenever the next line would not fit.
+struct OutputText {
+    char* bytes;
+    uint32_t capacity;
+    uint32_t used;
+};
+
+// Appends every line of the list and its LF, keeping room for the closing NUL. False when the
+// buffer cannot grow; it then holds the text so far.
+bool appendLines(OutputText& output, const UninstallList& list) {
+    for (const UninstallEntry* entry = list.head; entry != nullptr; entry = entry->next) {
+        const uint64_t needed = uint64_t{output.used} + entry->length + 2;
+        if (needed > output.capacity) {
+            uint64_t capacity = output.capacity;
+            while (capacity < needed) capacity *= 2;
+            // The whole text goes out in one write of a 32-bit count.
+            if (capacity > 0x80000000u) return false;
+            char* bytes = new (std::nothrow) char[capacity];
+            if (bytes == nullptr) return false;
+            std::memcpy(bytes, output.bytes, output.used);
+            delete[] output.bytes;
+            output.bytes = bytes;
+            output.capacity = static_cast<uint32_t>(capacity);
+        }
+        std::memcpy(output.bytes + output.used, entry->text, entry->length);
+        output.bytes[output.used + entry->length] = '\n';
+        output.used += entry->length + 1;
+    }
+    return true;
+}
+
+// Writes the bytes to the temporary file and moves it over the target in one step. On failure
+// the temporary file is deleted and the target is as it was.
+bool replaceFile(const char* target, const char* temporary, const char* bytes, uint32_t count) {
+    FileHandle file;
+    if (!file.openWrite(temporary)) return false;
+    const bool written = file.write(bytes, count) == count;
+    file.close();
+    if (written && moveReplacing(temporary, target)) return true;
+    deleteFile(temporary);
+    return false;
+}
+
+}  // namespace
+
+bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& dollar) {
+    const char* p = text;
+    while (*p != '\0') {
+        while (*p == ' ' || *p == '\t') ++p;
+        const char* end = lineEnd(p);
+        if (end != p && !addLowerCased(p, static_cast<uint32_t>(end - p), plain, &dollar)) return false;
+        p = end;
+        while (*p == '\r' || *p == '\n') ++p;
+    }
+    return true;
+}
+
+bool addUninstallNames(const char* const* names, UninstallList& plain) {
+    if (names == nullptr) return true;
+    for (; *names != nullptr; ++names) {
+        const size_t length = std::strlen(*names);
+        if (length >= UINT32_MAX || !addLowerCased(*names, static_cast<uint32_t>(length), plain, nullptr)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar) {
+    char temporary[uninstallPathBufferSize];
+    if (!composePath(temporary, path, temporarySuffix, "")) return false;
+    OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
+    if (output.bytes == nullptr) return false;
+    bool written = appendLines(output, plain) && appendLines(output, dollar);
+    if (written) {
+        output.bytes[output.used] = '\0';
+        written = replaceFile(path, temporary, output.bytes, output.used + 1);
+    }
+    delete[] output.bytes;
+    return written;
+}
+
+void releaseUninstallList(UninstallList& list) {
+    for (UninstallEntry* entry = list.head; entry != nullptr;) {
+        UninstallEntry* next = entry->next;
+        delete[] entry->text;
+        delete entry;
+        entry = next;
+    }
+    delete[] list.index;
+    list = UninstallList{};
+}
+
+bool mergeUninstallList(const char* folder, const char* const* names) {
+    char path[uninstallPathBufferSize];
+    if (!composePath(path, folder, "\\", listName)) return false;
+    char* text = readListText(path);
+    if (text == nullptr) return false;
+    UninstallList plain{};
+    UninstallList dollar{};
+    bool merged = parseUninstallText(text, plain, dollar);
+    delete[] text;
+    merged = merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar);
+    releaseUninstallList(plain);
+    releaseUninstallList(dollar);
+    return merged;
+}
