@@ -1,0 +1,229 @@
+#include "engine/update_run.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "engine/check_value.h"
+#include "engine/code_page.h"
+#include "engine/file_handle.h"
+#include "engine/file_system.h"
+#include "engine/payload_archive.h"
+#include "engine/target_name.h"
+#include "engine/uninstall_list.h"
+#include "engine/version_list.h"
+
+namespace {
+
+// "をインストール中" in code page 932: the file label reads "<target name>をインストール中".
+constexpr char labelSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
+constexpr char stagingSuffix[] = ".tmp";
+constexpr char versionListKey[] = "tlx.hvl";
+constexpr uint32_t fileBarMaximum = 65535;
+
+// The run's view of its host, with the display steps skipped for absent controls.
+struct Display {
+    const RunHost& host;
+    RunControls controls;
+
+    void text(void* control, const char* value) const {
+        if (control != nullptr) host.setText(host.context, control, value);
+    }
+    void range(void* control, uint32_t low, uint32_t high) const {
+        if (control != nullptr) host.setRange(host.context, control, low, high);
+    }
+    void position(void* control, uint32_t value) const {
+        if (control != nullptr) host.setPosition(host.context, control, value);
+    }
+    // Pumps messages; a pump that reports the quit message or a failure sets the cancel flag.
+    // True when the run goes on.
+    bool pump() const {
+        if (host.pumpMessages(host.context) == 1) {
+            host.setCancelFlag(host.context);
+            return false;
+        }
+        return true;
+    }
+    bool stopRequested() const { return host.cancelFlag(host.context) || host.abortFlag(host.context); }
+};
+
+// True when `name` equals, under the lower-casing rule, a target name taken by an earlier entry.
+bool isTakenTargetName(const char* name, const TargetNameList targets, uint32_t before) {
+    char lowered[runPathBufferSize];
+    if (std::strlen(name) >= sizeof lowered) return false;
+    std::strcpy(lowered, name);
+    lowerCaseName(lowered);
+    for (uint32_t j = 0; j < before; ++j) {
+        if (targets[j] != nullptr && nameEqualsLowerKey(targets[j], lowered)) return true;
+    }
+    return false;
+}
+
+enum class StepOutcome { Next, Stop };
+
+struct RunState {
+    const char* folder;
+    const Display& display;
+    FileHandle& executable;
+    const PayloadArchive& archive;
+    const VersionList& versions;
+    TargetNameList targets;
+    uint8_t* chunk;
+    UpdateResult& result;
+};
+
+// Stages entry i: resolves its target name, copies it into "<folder>\<target>.tmp" while folding
+// its bytes into a check value, and verifies the copy. Next when the entry passed.
+StepOutcome stageEntry(RunState& run, uint32_t i) {
+    const Display& display = run.display;
+    if (!run.archive.isEntryReachable(i)) return StepOutcome::Stop;  // a wrapped position names other bytes
+    if (!run.executable.seek(run.archive.dataPosition(i))) return StepOutcome::Stop;
+
+    const ArchiveEntry entry = run.archive.entry(i);
+    char lowered[runPathBufferSize];
+    std::strcpy(lowered, entry.name);  // index names are at most 96 bytes
+    lowerCaseName(lowered);
+    const VersionRecord* record = run.versions.findRecord(lowered);
+    const char* target = record != nullptr ? record->name : entry.name;
+
+    // A damaged payload must not write outside the install folder, nor stage two entries into one file.
+    if (!isSafeTargetName(target) || isTakenTargetName(target, run.targets, i)) return StepOutcome::Stop;
+
+    char stagingPath[runPathBufferSize];
+    char label[runPathBufferSize];
+    char targetPath[runPathBufferSize];
+    if (!composePath(stagingPath, sizeof stagingPath, run.folder, target, stagingSuffix) ||
+        !composePath(targetPath, sizeof targetPath, run.folder, target, "") ||
+        std::strlen(target) + sizeof labelSuffix > sizeof label) {
+        run.result = FileWriteFailed;
+        return StepOutcome::Stop;
+    }
+    run.targets[i] = target;
+
+    std::strcpy(label, target);
+    std::strcat(label, labelSuffix);
+    display.text(display.controls.label, label);
+    display.position(display.controls.fileBar, 0);
+    if (!display.pump()) return StepOutcome::Stop;
+
+    // A staging file left read-only by an earlier run must not block this one.
+    setAttributesNormal(stagingPath);
+    FileHandle staging;
+    if (!staging.openWrite(stagingPath)) {
+        run.result = FileWriteFailed;
+        return StepOutcome::Stop;
+    }
+
+    CheckValue value;
+    value.reset();
+    bool copyFailed = false;
+    for (uint32_t done = 0; done < entry.size;) {
+        if (display.stopRequested()) break;
+        const uint32_t length = entry.size - done < runChunkSize ? entry.size - done : runChunkSize;
+        if (run.executable.read(run.chunk, length) < length) {
+            copyFailed = true;
+            break;
+        }
+        value.update(run.chunk, length);
+        if (staging.write(run.chunk, length) < length) {
+            run.result = FileWriteFailed;
+            copyFailed = true;
+            break;
+        }
+        done += length;
+        display.position(display.controls.fileBar,
+                         static_cast<uint32_t>(static_cast<uint64_t>(done) * fileBarMaximum / entry.size));
+        if (!display.pump()) break;
+    }
+    staging.close();
+
+    if (copyFailed || display.stopRequested()) return StepOutcome::Stop;
+    if (record != nullptr && std::memcmp(value.bytes(), record->checkValue, sizeof record->checkValue) != 0) {
+        return StepOutcome::Stop;
+    }
+    display.position(display.controls.overallBar, i + 1);
+    return display.pump() ? StepOutcome::Next : StepOutcome::Stop;
+}
+
+// Moves every staging file over its target in index order; stops at the first failed move and
+// moves nothing back.
+bool commitEntries(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
+    for (uint32_t i = 0; i < count; ++i) {
+        char stagingPath[runPathBufferSize];
+        char targetPath[runPathBufferSize];
+        composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix);
+        composePath(targetPath, sizeof targetPath, folder, targets[i], "");
+        setAttributesNormal(targetPath);
+        if (!moveReplacing(stagingPath, targetPath)) return false;
+        if (report != nullptr) report->installed.emplace_back(targets[i]);
+    }
+    return true;
+}
+
+// Deletes the staging file of every entry that got a target name; after a complete commit each
+// call fails harmlessly.
+void deleteStagingFiles(const char* folder, const TargetNameList targets, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (targets[i] == nullptr) continue;
+        char stagingPath[runPathBufferSize];
+        if (composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix)) deleteFile(stagingPath);
+    }
+}
+
+// Set-up to clean-up once the archive is open; returns the result before the stop flags are applied.
+UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHandle& executable,
+                              const PayloadArchive& archive, UpdateRunReport* report) {
+    UpdateResult result = PayloadDamaged;
+    const uint32_t count = archive.entryCount();
+    std::unique_ptr<const char*[]> targets(new (std::nothrow) const char*[count + 1]());
+    if (!targets) return FileWriteFailed;
+
+    VersionList versions;
+    if (const auto listIndex = archive.findEntry(versionListKey)) versions.loadFromArchive(executable, archive, *listIndex);
+
+    display.range(display.controls.fileBar, 0, fileBarMaximum);
+    display.position(display.controls.fileBar, 0);
+    display.range(display.controls.overallBar, 0, count);
+    display.position(display.controls.overallBar, 0);
+    display.pump();
+
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[runChunkSize]);
+    if (!chunk) return FileWriteFailed;  // nothing staged yet
+    RunState run{folder, display, executable, archive, versions, targets.get(), chunk.get(), result};
+    uint32_t staged = 0;
+    while (staged < count && !display.stopRequested() && stageEntry(run, staged) == StepOutcome::Next) ++staged;
+    chunk.reset();
+
+    if (staged == count && !display.stopRequested()) {
+        if (!commitEntries(folder, targets.get(), count, report)) {
+            result = FileWriteFailed;
+        } else {
+            VersionList::pruneInstalled(folder);
+            result = mergeUninstallList(folder, targets.get()) ? Ok : UninstallListFailed;
+        }
+    }
+    deleteStagingFiles(folder, targets.get(), count);
+    return result;
+}
+
+}  // namespace
+
+UpdateResult runUpdateFromPatch(const char* patchPath, const char* installFolder, const RunHost& host,
+                                UpdateRunReport* report) {
+    const Display display{host, host.takeControls(host.context)};
+    FileHandle executable;
+    executable.openRead(patchPath);  // a failed open shows as a damaged payload
+    PayloadArchive archive;
+    UpdateResult result = archive.open(executable);
+    if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report);
+    executable.close();
+    if (host.cancelFlag(host.context)) result = Cancelled;
+    if (host.abortFlag(host.context)) result = Aborted;
+    return result;
+}
+
+UpdateResult runUpdate(const char* installFolder, const RunHost& host) {
+    char ownPath[runPathBufferSize] = "setup.exe";
+    ownExecutablePath(ownPath, sizeof ownPath);  // on failure "setup.exe" in the current folder
+    return runUpdateFromPatch(ownPath, installFolder, host);
+}
