@@ -369,6 +369,91 @@ def test_help_and_usage_errors():
         check(result.stdout == b"", f"{arguments} printed output")
 
 
+def write_patch(path, entries):
+    """A current-layout patch of (name bytes, data) entries stored back to back, written here."""
+    fields, data = [], b""
+    for name, payload in entries:
+        fields.append((name + bytes(96 - len(name)), len(data), len(payload), bytes(24)))
+        data += payload
+    write_archive(path, b"MZ", MAGIC, len(entries), fields, data, "current")
+
+
+def version_list(records):
+    """A version 2 list of (name bytes, check value) records."""
+    body = b"".join(name + bytes(248 - len(name)) + value for name, value in records)
+    return b"QTS_V2__" + struct.pack("<II", 0, len(records)) + body
+
+
+def folder_state(folder):
+    state = {}
+    for root, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(root, name)
+            with open(path, "rb") as file:
+                state[os.path.relpath(path, folder)] = file.read()
+    return state
+
+
+def make_folder(folder, files):
+    for name, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as file:
+            file.write(data)
+
+
+def test_apply_installs_an_independently_written_patch():
+    rng = random.Random(7)
+    with tempfile.TemporaryDirectory() as parent:
+        folder = os.path.join(parent, "game")
+        make_folder(folder, {"a.arc": b"old a", "kept.arc": b"kept", "uninst.lst": b"Kept.arc\r\n$Dir\r\n"})
+        a_data, b_data, big = rng.randbytes(5000), rng.randbytes(10), rng.randbytes((1 << 20) + 3)
+        records = [(b"a.arc", reference_check_value(a_data)), (b"missing.arc", bytes(8)),
+                   (b"kept.arc", bytes(8)), (b"Big.ARC", reference_check_value(big))]
+        patch = os.path.join(parent, "setup.exe")
+        write_patch(patch, [(b"a.arc", a_data), (b"b.arc", b_data), (b"big.arc", big),
+                            (b"TLX.hvl", version_list(records))])
+        result = run_ok("apply", patch, "--folder", folder + "/", "--json")
+        report = json.loads(result.stdout.decode("utf-8"))
+        check(report == {"result": "Ok", "code": "0x00000000", "installed": ["a.arc", "b.arc", "Big.ARC", "TLX.hvl"]},
+              f"report {report}")
+        state = folder_state(folder)
+        expected = {"a.arc": a_data, "b.arc": b_data, "Big.ARC": big, "kept.arc": b"kept",
+                    "TLX.hvl": version_list([records[0], records[2], records[3]]),
+                    "uninst.lst": b"kept.arc\na.arc\nb.arc\nbig.arc\ntlx.hvl\n$dir\n\0"}
+        check(state == expected, f"folder differs in {sorted(k for k in set(state) | set(expected) if state.get(k) != expected.get(k))}")
+
+
+def test_apply_refuses_a_damaged_patch_and_leaves_the_folder():
+    with tempfile.TemporaryDirectory() as parent:
+        folder = os.path.join(parent, "game")
+        make_folder(folder, {"a.arc": b"old a", "uninst.lst": b"a.arc\n"})
+        before = folder_state(folder)
+        patch = os.path.join(parent, "setup.exe")
+        write_patch(patch, [(b"a.arc", b"new a"), (b"TLX.hvl", version_list([(b"a.arc", bytes(8))]))])
+        result = run("apply", patch, "--folder", folder)
+        check(result.returncode == 1 and result.stdout == b"PayloadDamaged (0x80000001)\n",
+              f"{result.returncode} {result.stdout!r}")
+        check(folder_state(folder) == before, "the folder changed")
+        # Without a version list the entry is installed unverified; without uninst.lst the merge fails.
+        os.remove(os.path.join(folder, "uninst.lst"))
+        write_patch(patch, [(b"a.arc", b"new a")])
+        result = run("apply", patch, "--folder", folder, "--json")
+        report = json.loads(result.stdout)
+        check(result.returncode == 1 and report == {
+            "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"]}, f"{report}")
+        check(folder_state(folder) == {"a.arc": b"new a"}, "a.arc not installed")
+
+
+def test_apply_command_line_errors():
+    with tempfile.TemporaryDirectory() as parent:
+        patch = os.path.join(parent, "setup.exe")
+        write_patch(patch, [])
+        check_one_line_error(run("apply", patch), 2, "--folder")
+        check_one_line_error(run("apply", patch, "--folder", os.path.join(parent, "nowhere")), 1, "not a folder")
+        check_one_line_error(run("apply", os.path.join(parent, "missing.exe"), "--folder", parent), 1, "missing.exe")
+        check(run("apply", "--help").returncode == 0, "apply --help")
+
+
 CASES = {name[len("test_"):]: function for name, function in sorted(globals().items()) if name.startswith("test_")}
 
 

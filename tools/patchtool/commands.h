@@ -17,3 +17,4 @@ struct Command {
 extern const Command checkValueCommand;
 extern const Command buildCommand;
 extern const Command listCommand;
+extern const Command applyCommand;

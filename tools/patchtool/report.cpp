@@ -14,7 +14,7 @@ int usageError(const char* command, const std::string& message) {
     return exitUsage;
 }
 
-std::string describeResult(UpdateResult result) {
+const char* resultName(UpdateResult result) {
     static const struct {
         UpdateResult result;
         const char* name;
@@ -25,13 +25,36 @@ std::string describeResult(UpdateResult result) {
                  {UninstallListFailed, "UninstallListFailed"},
                  {Aborted, "Aborted"},
                  {Cancelled, "Cancelled"}};
-    const char* name = "unknown result";
     for (const auto& known : names) {
-        if (known.result == result) name = known.name;
+        if (known.result == result) return known.name;
     }
+    return "unknown result";
+}
+
+std::string resultCode(UpdateResult result) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
-    return std::string(name) + " (" + code + ")";
+    return code;
+}
+
+std::string describeResult(UpdateResult result) { return std::string(resultName(result)) + " (" + resultCode(result) + ")"; }
+
+std::string jsonString(const std::string& utf8) {
+    std::string text = "\"";
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            text += escape;
+        } else {
+            text += c;
+        }
+    }
+    return text + "\"";
 }
 
 std::string lowerHex(const uint8_t* bytes, size_t count) {

@@ -16,8 +16,14 @@ void printError(const char* command, const std::string& message);
 // "--help" hint appended to usage errors.
 int usageError(const char* command, const std::string& message);
 
-// The name and code of a result, e.g. "TooManyEntries (0x80000002)".
+// The name of a result ("TooManyEntries"), its code ("0x80000002"), and both together, e.g.
+// "TooManyEntries (0x80000002)".
+const char* resultName(UpdateResult result);
+std::string resultCode(UpdateResult result);
 std::string describeResult(UpdateResult result);
+
+// A JSON string literal of UTF-8 text, quotes included.
+std::string jsonString(const std::string& utf8);
 
 // Bytes as lower-case hex digits, two per byte.
 std::string lowerHex(const uint8_t* bytes, size_t count);

@@ -1,0 +1,79 @@
+// patchtool apply: the real update run on a folder, headless.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "engine/update_run.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/report.h"
+#include "tools/patchtool/terminal_host.h"
+
+namespace {
+
+constexpr const char* command = "apply";
+
+void printJson(UpdateResult result, const UpdateRunReport& report) {
+    std::printf("{\"result\": %s, \"code\": \"%s\", \"installed\": [", jsonString(resultName(result)).c_str(),
+                resultCode(result).c_str());
+    for (size_t i = 0; i < report.installed.size(); ++i) {
+        const std::string& name = report.installed[i];
+        std::printf("%s%s", i > 0 ? ", " : "", jsonString(codePage932ToUtf8(name.data(), name.size())).c_str());
+    }
+    std::printf("]}\n");
+}
+
+int run(const ParsedArguments& arguments) {
+    if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
+    if (!arguments.has("folder")) return usageError(command, "--folder DIR is required");
+    const std::string& patch = arguments.operands[0];
+    std::string folder = arguments.value("folder");
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(patch, error)) {
+        printError(command, "cannot read the patch " + patch);
+        return exitFailed;
+    }
+    if (!std::filesystem::is_directory(folder, error)) {
+        printError(command, "the install folder " + folder + " is not a folder");
+        return exitFailed;
+    }
+    // The run joins names to the folder with one separator of its own.
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+
+    TerminalProgress progress;
+    const RunHost host = beginTerminalRun(progress);
+    UpdateRunReport report;
+    const UpdateResult result = runUpdateFromPatch(patch.c_str(), folder.c_str(), host, &report);
+    endTerminalRun(progress);
+
+    if (arguments.has("json")) {
+        printJson(result, report);
+    } else {
+        std::printf("%s\n", describeResult(result).c_str());
+    }
+    return result == Ok ? exitOk : exitFailed;
+}
+
+}  // namespace
+
+const Command applyCommand = {
+    "apply",
+    "install a patch into a folder, as the updater would",
+    "Usage: patchtool apply PATCH --folder DIR [--json]\n"
+    "\n"
+    "Runs the updater's own update on DIR with the payload of PATCH: every entry is staged beside\n"
+    "its target and checked against the patch's version list, all of them are moved into place only\n"
+    "when every one has passed, the installed TLX.hvl is pruned and the names are merged into\n"
+    "uninst.lst. A failure before the moves leaves DIR as it was. Ctrl-C stops the run the same way\n"
+    "(result Cancelled).\n"
+    "\n"
+    "Prints the result, for example 'Ok (0x00000000)' or 'PayloadDamaged (0x80000001)'; a progress\n"
+    "line is shown on standard error when it is a terminal.\n"
+    "\n"
+    "  --folder DIR   the game's install folder (required)\n"
+    "  --json         print {\"result\": NAME, \"code\": \"0x...\", \"installed\": [target names]}\n"
+    "\n"
+    "Exit status: 0 when the result is Ok, 1 otherwise, 2 when the command line is wrong.\n",
+    {{"folder", true}, {"json", false}},
+    run,
+};
