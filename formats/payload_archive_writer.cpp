@@ -14,29 +14,42 @@ void writeArchiveIndexEntry(uint8_t* destination, ArchiveLayout layout, const st
     writeU32(destination + info.nameField + 4, size);
 }
 
-std::optional<std::vector<uint8_t>> makePayloadArchive(const std::vector<PayloadEntrySource>& entries,
-                                                       ArchiveLayout layout, const char (&legacyMagic)[13]) {
+std::optional<std::vector<uint8_t>> makePayloadArchiveHead(const std::vector<PayloadEntryShape>& entries,
+                                                           ArchiveLayout layout, const char (&legacyMagic)[13]) {
     const ArchiveLayoutInfo info = layoutInfo(layout);
-    uint64_t dataBytes = 0;
-    for (const PayloadEntrySource& entry : entries) {
-        if (entry.name.size() >= info.nameField || entry.name.find('\0') != std::string::npos) return std::nullopt;
-        dataBytes += entry.bytes.size();
-    }
     const uint64_t indexBytes = static_cast<uint64_t>(entries.size()) * info.entrySize;
-    if (dataBytes > 0xFFFFFFFFull || archiveHeaderSize + indexBytes + dataBytes > 0xFFFFFFFFull) return std::nullopt;
+    uint64_t dataBytes = 0;
+    for (const PayloadEntryShape& entry : entries) {
+        if (entry.name.size() >= info.nameField || entry.name.find('\0') != std::string::npos) return std::nullopt;
+        dataBytes += entry.size;
+    }
+    if (archiveHeaderSize + indexBytes + dataBytes > 0xFFFFFFFFull) return std::nullopt;
 
-    std::vector<uint8_t> archive(archiveHeaderSize + indexBytes);
-    std::memcpy(archive.data(), layout == ArchiveLayout::Current ? archiveMagic : legacyMagic, sizeof archiveMagic);
-    writeU32(archive.data() + 12, static_cast<uint32_t>(entries.size()));
-    archive.reserve(archive.size() + dataBytes);
+    std::vector<uint8_t> head(archiveHeaderSize + indexBytes);
+    std::memcpy(head.data(), layout == ArchiveLayout::Current ? archiveMagic : legacyMagic, sizeof archiveMagic);
+    writeU32(head.data() + 12, static_cast<uint32_t>(entries.size()));
     uint32_t offset = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const auto size = static_cast<uint32_t>(entries[i].bytes.size());
-        writeArchiveIndexEntry(archive.data() + archiveHeaderSize + i * info.entrySize, layout, entries[i].name, offset,
-                               size);
-        offset += size;
+        writeArchiveIndexEntry(head.data() + archiveHeaderSize + i * info.entrySize, layout, entries[i].name, offset,
+                               entries[i].size);
+        offset += entries[i].size;
     }
-    for (const PayloadEntrySource& entry : entries) archive.insert(archive.end(), entry.bytes.begin(), entry.bytes.end());
+    return head;
+}
+
+std::optional<std::vector<uint8_t>> makePayloadArchive(const std::vector<PayloadEntrySource>& entries,
+                                                       ArchiveLayout layout, const char (&legacyMagic)[13]) {
+    std::vector<PayloadEntryShape> shapes;
+    uint64_t dataBytes = 0;
+    for (const PayloadEntrySource& entry : entries) {
+        if (entry.bytes.size() > 0xFFFFFFFFull) return std::nullopt;
+        shapes.push_back({entry.name, static_cast<uint32_t>(entry.bytes.size())});
+        dataBytes += entry.bytes.size();
+    }
+    std::optional<std::vector<uint8_t>> archive = makePayloadArchiveHead(shapes, layout, legacyMagic);
+    if (!archive) return std::nullopt;
+    archive->reserve(archive->size() + dataBytes);
+    for (const PayloadEntrySource& entry : entries) archive->insert(archive->end(), entry.bytes.begin(), entry.bytes.end());
     return archive;
 }
 

@@ -21,6 +21,17 @@ std::optional<std::vector<uint8_t>> makePayloadArchive(const std::vector<Payload
                                                        ArchiveLayout layout = ArchiveLayout::Current,
                                                        const char (&legacyMagic)[13] = "pelmar arc20");
 
+struct PayloadEntryShape {
+    std::string name;  // code page 932 bytes
+    uint32_t size;
+};
+
+// Header and index of an archive whose entries lie back to back from offset 0 in the given order,
+// for writers that stream the data behind it themselves. Refuses what makePayloadArchive refuses.
+std::optional<std::vector<uint8_t>> makePayloadArchiveHead(const std::vector<PayloadEntryShape>& entries,
+                                                           ArchiveLayout layout = ArchiveLayout::Current,
+                                                           const char (&legacyMagic)[13] = "pelmar arc20");
+
 // The index entry bytes of one entry, for writers that stream the data themselves.
 void writeArchiveIndexEntry(uint8_t* destination, ArchiveLayout layout, const std::string& name, uint32_t offset,
                             uint32_t size);

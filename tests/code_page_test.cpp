@@ -44,6 +44,12 @@ TEST(CodePageTest, LowerCasingRule) {
         {"\x83\x9F", "\x83\xBF"},          // Greek capital alpha
         {"\x84\x40", "\x84\x70"},          // Cyrillic capital A
         {"\x95\x5C" "A", "\x95\x5C" "a"},     // a trail byte 0x5C is not touched, the next letter is
+        // Trail bytes 0x5C and 0x7C belong to their character: it is mapped as a whole, and a
+        // backslash or bar that follows is a character of its own.
+        {"\x84\x5C\\A", "\x84\x8D\\a"},  // Cyrillic capital YERU
+        {"\x87\x5C" "B", "\xFA\x48" "b"},  // Roman numeral nine becomes small Roman numeral nine
+        {"\x84\x7C|C", "\x84\x7C|c"},    // Cyrillic small EL has no other form
+        {"\xED\x7C" "D", "\xFA\x99" "d"},  // a kanji held twice comes back as its preferred code
         {"\x82\x60", "\x82\x81"},
         {"[]^_`{}", "[]^_`{}"},
         {"", ""},
@@ -59,6 +65,28 @@ TEST(CodePageTest, NamesCompareByTheirLowerCasedForms) {
     EXPECT_FALSE(nameEqualsLowerKey("tlx.hv", "tlx.hvl"));
     EXPECT_FALSE(nameEqualsLowerKey(std::string(300, 'a').c_str(), std::string(259, 'a').c_str()));
     EXPECT_TRUE(nameEqualsLowerKey(std::string(259, 'A').c_str(), std::string(259, 'a').c_str()));
+}
+
+// Single bytes: only "A" to "Z" change; half-width katakana, symbols and bytes 0x80 and above stay.
+// A lead byte directly before the NUL ends the name and stays as it is. On Windows (under Wine)
+// this checks the platform's mapping against the rule the POSIX backend implements.
+TEST(CodePageTest, SingleBytesFollowTheRuleOnEveryByte) {
+    EXPECT_EQ(lowered(""), "");
+    int mismatches = 0;
+    for (int byte = 0x01; byte <= 0xFF; ++byte) {
+        const char single = static_cast<char>(byte);
+        const char expected = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : single;
+        const std::string alone = lowered(std::string(1, single));
+        if (alone != std::string(1, expected) && ++mismatches <= 20) {
+            ADD_FAILURE() << std::hex << "byte 0x" << byte << " alone became " << alone.size() << " bytes";
+        }
+        if (isLeadByte(static_cast<unsigned char>(byte))) continue;  // with a follower it is a pair
+        const std::string followed = lowered(std::string{single, 'Q'});
+        if (followed != std::string{expected, 'q'} && ++mismatches <= 20) {
+            ADD_FAILURE() << std::hex << "byte 0x" << byte << " followed by Q";
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 // The table-based mapping of the POSIX backend and the platform's own mapping agree on every

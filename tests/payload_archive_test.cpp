@@ -51,7 +51,9 @@ TEST_F(PayloadArchiveTest, FilesThatCannotHoldAnArchiveAreDamaged) {
         tail.resize(test.tailBytes);
         EXPECT_EQ(openWith(tail), test.expected) << test.tailBytes;
     }
-    // A file shorter than 0x60000 bytes, and a handle that never opened.
+    // A file shorter than 0x60000 bytes, and a handle that never opened. The file is rewritten, so
+    // the reader that keeps writers out must let go of it first.
+    executable.close();
     writeFileBytes(patchPath, std::vector<uint8_t>(payloadOffset - 1, 0));
     FileHandle shortFile;
     ASSERT_TRUE(shortFile.openRead(patchPath.c_str()));

@@ -1,0 +1,27 @@
+#pragma once
+// A small command-line parser for patchtool's commands: options of the form --name, --name VALUE
+// or --name=VALUE anywhere among the operands, "--" ending the options, "-h"/"--help" for help.
+// A lone "-" is an operand (standard input).
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct OptionSpec {
+    const char* name;  // without the leading "--"
+    bool takesValue;
+};
+
+struct ParsedArguments {
+    std::vector<std::string> operands;
+    std::map<std::string, std::string> options;  // given options; flags map to ""
+    bool help = false;
+
+    bool has(const std::string& name) const { return options.count(name) != 0; }
+    const std::string& value(const std::string& name) const { return options.at(name); }
+};
+
+// Parses arguments[first..]. False, with a one-line reason in `error`, for an unknown option, an
+// option given twice, or a value missing.
+bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionSpec>& specs,
+                    ParsedArguments& parsed, std::string& error);

@@ -1,0 +1,112 @@
+// patchtool list: the payload archive of a patch, read by the same code the updater runs.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/file_handle.h"
+#include "engine/payload_archive.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/report.h"
+
+namespace {
+
+constexpr const char* command = "list";
+
+std::string jsonString(const std::string& utf8) {
+    std::string text = "\"";
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            text += escape;
+        } else {
+            text += c;
+        }
+    }
+    return text + "\"";
+}
+
+const char* layoutName(ArchiveLayout layout) { return layout == ArchiveLayout::Current ? "current" : "legacy"; }
+
+void printJson(const PayloadArchive& archive) {
+    std::printf("{\"layout\": \"%s\", \"count\": %u, \"dataBase\": %u, \"entries\": [", layoutName(archive.layout),
+                archive.entryCount(), archive.dataBase());
+    for (uint32_t i = 0; i < archive.entryCount(); ++i) {
+        const ArchiveEntry entry = archive.entry(i);
+        const size_t nameLength = std::strlen(entry.name);
+        std::printf("%s{\"name\": %s, \"nameHex\": \"%s\", \"offset\": %u, \"size\": %u, \"position\": %u}",
+                    i > 0 ? ", " : "", jsonString(codePage932ToUtf8(entry.name, nameLength)).c_str(),
+                    lowerHex(reinterpret_cast<const uint8_t*>(entry.name), nameLength).c_str(), entry.offset,
+                    entry.size, archive.dataPosition(i));
+    }
+    std::printf("]}\n");
+}
+
+// The table, with a note on entries the updater could not install as they stand.
+void printText(const PayloadArchive& archive, uint32_t fileSize) {
+    std::printf("layout:    %s\ncount:     %u\ndata base: %u (0x%X)\n", layoutName(archive.layout), archive.entryCount(),
+                archive.dataBase(), archive.dataBase());
+    if (archive.entryCount() == 0) return;
+    std::printf("\n%5s %10s %10s %10s  %s\n", "index", "offset", "size", "position", "name");
+    for (uint32_t i = 0; i < archive.entryCount(); ++i) {
+        const ArchiveEntry entry = archive.entry(i);
+        const char* note = "";
+        if (!archive.isEntryReachable(i)) {
+            note = "  (damaged: its position wraps past 4 GiB)";
+        } else if (static_cast<uint64_t>(archive.dataPosition(i)) + entry.size > fileSize) {
+            note = "  (damaged: it ends past the end of the file)";
+        }
+        std::printf("%5u %10u %10u %10u  %s%s\n", i, entry.offset, entry.size, archive.dataPosition(i),
+                    codePage932ToUtf8(entry.name, std::strlen(entry.name)).c_str(), note);
+    }
+}
+
+int run(const ParsedArguments& arguments) {
+    if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
+    const std::string& path = arguments.operands[0];
+    FileHandle patch;
+    if (!patch.openRead(path.c_str())) {
+        printError(command, "cannot open " + path + " for reading");
+        return exitFailed;
+    }
+    PayloadArchive archive;
+    const UpdateResult result = archive.open(patch);
+    if (result != Ok) {
+        printError(command, path + ": " + describeResult(result));
+        return exitFailed;
+    }
+    if (arguments.has("json")) {
+        printJson(archive);
+    } else {
+        printText(archive, patch.size());
+    }
+    return exitOk;
+}
+
+}  // namespace
+
+const Command listCommand = {
+    "list",
+    "list the payload archive of a patch",
+    "Usage: patchtool list PATCH [--json]\n"
+    "\n"
+    "Reads the payload archive at file offset 0x60000 of PATCH with the updater's own reader and\n"
+    "prints its layout, entry count and data base, and per entry its name, offset (relative to the\n"
+    "data base), size and absolute position in the file. Names are shown decoded from code page\n"
+    "932; bytes that are no character show as U+FFFD.\n"
+    "\n"
+    "  --json   print one JSON object instead:\n"
+    "           {\"layout\": \"current\" | \"legacy\", \"count\": N, \"dataBase\": N, \"entries\":\n"
+    "            [{\"name\": ..., \"nameHex\": ..., \"offset\": N, \"size\": N, \"position\": N}]}\n"
+    "           where nameHex holds the stored name bytes in lower-case hex.\n"
+    "\n"
+    "A patch the updater would refuse is reported with the updater's result, for example\n"
+    "'TooManyEntries (0x80000002)', and exit status 1.\n",
+    {{"json", false}},
+    run,
+};

@@ -1,0 +1,20 @@
+#pragma once
+// Entry names travel between two encodings: the archive holds code page 932 bytes, while the
+// publisher types names and reads listings in the terminal's encoding (UTF-8 on POSIX, the ANSI
+// code page on Windows).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// A name from the command line as code page 932 bytes. Nothing when a character has no exact
+// code page 932 form (no best-fit substitutes: a yen sign must not turn into a backslash).
+std::optional<std::string> commandLineNameToCodePage932(const std::string& name);
+
+// Code page 932 bytes as UTF-8, character by character. A byte or pair that is no character of the
+// code page, and a lead byte at the end, become U+FFFD; the raw bytes are shown elsewhere.
+std::string codePage932ToUtf8(const char* bytes, size_t length);
+
+// The Unicode scalar value of one double-byte character, or 0 when the pair is no character.
+uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail);

@@ -1,0 +1,49 @@
+// Name conversions on POSIX through iconv, with UTF-8 on the command line.
+#include <iconv.h>
+
+#include <vector>
+
+#include "tools/patchtool/name_encoding.h"
+
+namespace {
+
+// The whole of `input` converted, or nothing when iconv refuses any of it.
+std::optional<std::string> convert(const char* to, const char* from, const std::string& input) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::vector<char> source(input.begin(), input.end());
+    std::vector<char> target(input.size() * 4 + 4);
+    char* in = source.data();
+    size_t inLeft = source.size();
+    char* out = target.data();
+    size_t outLeft = target.size();
+    const size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
+    const bool complete = converted != static_cast<size_t>(-1) && inLeft == 0 &&
+                          iconv(converter, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(converter);
+    if (!complete) return std::nullopt;
+    return std::string(target.data(), out);
+}
+
+}  // namespace
+
+std::optional<std::string> commandLineNameToCodePage932(const std::string& name) {
+    std::optional<std::string> encoded = convert("CP932", "UTF-8", name);
+    // iconv substitutes look-alikes for some characters (a yen sign becomes 0x5C); only a name that
+    // comes back unchanged is written in code page 932 exactly.
+    if (!encoded || codePage932ToUtf8(encoded->data(), encoded->size()) != name) return std::nullopt;
+    return encoded;
+}
+
+uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail) {
+    const std::optional<std::string> utf8 =
+        convert("UTF-8", "CP932", std::string{static_cast<char>(lead), static_cast<char>(trail)});
+    if (!utf8 || utf8->empty()) return 0;
+    // One character of the basic multilingual plane: two or three UTF-8 bytes.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8->data());
+    if (utf8->size() == 2 && (bytes[0] & 0xE0) == 0xC0) return (bytes[0] & 0x1Fu) << 6 | (bytes[1] & 0x3Fu);
+    if (utf8->size() == 3 && (bytes[0] & 0xF0) == 0xE0) {
+        return (bytes[0] & 0x0Fu) << 12 | (bytes[1] & 0x3Fu) << 6 | (bytes[2] & 0x3Fu);
+    }
+    return 0;
+}

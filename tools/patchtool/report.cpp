@@ -1,0 +1,44 @@
+#include "tools/patchtool/report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+void printError(const char* command, const std::string& message) {
+    std::fprintf(stderr, "patchtool: %s%s%s\n", command, *command != '\0' ? ": " : "", message.c_str());
+}
+
+int usageError(const char* command, const std::string& message) {
+    const std::string help = *command != '\0' ? std::string("patchtool ") + command + " --help" : "patchtool --help";
+    printError(command, message + " (see " + help + ")");
+    return exitUsage;
+}
+
+std::string describeResult(UpdateResult result) {
+    const char* name = "unknown result";
+    switch (result) {
+        case Ok: name = "Ok"; break;
+        case PayloadDamaged: name = "PayloadDamaged"; break;
+        case TooManyEntries: name = "TooManyEntries"; break;
+        case FileWriteFailed: name = "FileWriteFailed"; break;
+        case UninstallListFailed: name = "UninstallListFailed"; break;
+        case Aborted: name = "Aborted"; break;
+        case Cancelled: name = "Cancelled"; break;
+    }
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
+    return std::string(name) + " (" + code + ")";
+}
+
+std::string lowerHex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string lastSystemError() { return errno != 0 ? std::strerror(errno) : "unknown error"; }

@@ -1,0 +1,26 @@
+#pragma once
+// How patchtool reports: errors as one line "patchtool: COMMAND: MESSAGE" on standard error, and
+// the exit statuses every command shares.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/update_result.h"
+
+inline constexpr int exitOk = 0;
+inline constexpr int exitFailed = 1;  // the work could not be done (bad input file, write failed)
+inline constexpr int exitUsage = 2;   // the command line itself is wrong
+
+void printError(const char* command, const std::string& message);
+// "--help" hint appended to usage errors.
+int usageError(const char* command, const std::string& message);
+
+// The name and code of a result, e.g. "TooManyEntries (0x80000002)".
+std::string describeResult(UpdateResult result);
+
+// Bytes as lower-case hex digits, two per byte.
+std::string lowerHex(const uint8_t* bytes, size_t count);
+
+// The reason of the last failed C library call (errno), e.g. "No such file or directory".
+std::string lastSystemError();
