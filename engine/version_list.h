@@ -11,13 +11,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/check_value.h"
+
 class FileHandle;
 struct PayloadArchive;
 
 inline constexpr uint32_t versionListHeaderSize = 16;
 inline constexpr char versionListMagicV2[8] = {'Q', 'T', 'S', '_', 'V', '2', '_', '_'};
 inline constexpr char versionListMagicV1[8] = {'Q', 'T', 'S', '_', '_', '_', '_', '_'};
-inline constexpr uint32_t checkValueSize = 8;
 
 enum class VersionListVersion : uint8_t { None, V1, V2 };
 
