@@ -39,17 +39,18 @@ std::optional<std::vector<uint8_t>> makePayloadArchiveHead(const std::vector<Pay
 
 std::optional<std::vector<uint8_t>> makePayloadArchive(const std::vector<PayloadEntrySource>& entries,
                                                        ArchiveLayout layout, const char (&legacyMagic)[13]) {
-    std::vector<PayloadEntryShape> shapes;
     uint64_t dataBytes = 0;
+    for (const PayloadEntrySource& entry : entries) dataBytes += entry.bytes.size();
+    if (dataBytes > 0xFFFFFFFFull) return std::nullopt;  // so every single size fits 32 bits too
+    std::vector<PayloadEntryShape> shapes;
     for (const PayloadEntrySource& entry : entries) {
-        if (entry.bytes.size() > 0xFFFFFFFFull) return std::nullopt;
         shapes.push_back({entry.name, static_cast<uint32_t>(entry.bytes.size())});
-        dataBytes += entry.bytes.size();
     }
     std::optional<std::vector<uint8_t>> archive = makePayloadArchiveHead(shapes, layout, legacyMagic);
     if (!archive) return std::nullopt;
     archive->reserve(archive->size() + dataBytes);
-    for (const PayloadEntrySource& entry : entries) archive->insert(archive->end(), entry.bytes.begin(), entry.bytes.end());
+    for (const PayloadEntrySource& entry : entries)
+        archive->insert(archive->end(), entry.bytes.begin(), entry.bytes.end());
     return archive;
 }
 

@@ -36,10 +36,14 @@ Stored referenceCheckValue(const std::vector<uint8_t>& data) {
         dataSum = (dataSum + d) % 256;
         dataXor ^= d;
     }
-    return {static_cast<uint8_t>(hash % 256),         static_cast<uint8_t>(hash / 256 % 256),
-            static_cast<uint8_t>(hash / 65536 % 256), static_cast<uint8_t>(hash / 16777216),
-            static_cast<uint8_t>(lowSum),             static_cast<uint8_t>(lowXor),
-            static_cast<uint8_t>(dataSum),            static_cast<uint8_t>(dataXor)};
+    return {static_cast<uint8_t>(hash % 256),
+            static_cast<uint8_t>(hash / 256 % 256),
+            static_cast<uint8_t>(hash / 65536 % 256),
+            static_cast<uint8_t>(hash / 16777216),
+            static_cast<uint8_t>(lowSum),
+            static_cast<uint8_t>(lowXor),
+            static_cast<uint8_t>(dataSum),
+            static_cast<uint8_t>(dataXor)};
 }
 
 TEST(CheckValueTest, KnownValues) {

@@ -312,7 +312,11 @@ def test_build_refuses_bad_input_and_leaves_no_file():
         out = os.path.join(directory, "out.exe")
         with open(out, "wb") as file:
             file.write(b"previous patch")
+        link = os.path.join(directory, "link.exe")
+        os.symlink(out, link)
         cases = [  # arguments after build, exit status, fragments of the message
+            (["--stub", stub, "--out", link, entry], 1, ["not a regular file"]),
+            (["--stub", stub, "--out", directory, entry], 1, ["not a regular file"]),
             (["--stub", long_stub, "--out", out, entry], 1, ["393217", "0x60000"]),
             (["--stub", os.path.join(directory, "nostub"), "--out", out], 1, ["nostub"]),
             (["--stub", stub, "--out", out, "a" * 96 + "=" + entry], 1, ["95"]),
@@ -340,7 +344,8 @@ def test_build_refuses_bad_input_and_leaves_no_file():
                 raise Failure(f"build {arguments}: {failure}")
             with open(out, "rb") as file:
                 check(file.read() == b"previous patch", f"build {arguments} changed the existing patch")
-        check(sorted(os.listdir(directory)) == ["entry", "long-stub", "out.exe", "stub"], f"files left: {os.listdir(directory)}")
+            check(os.path.islink(link), f"build {arguments} replaced the link")
+        check(sorted(os.listdir(directory)) == ["entry", "link.exe", "long-stub", "out.exe", "stub"], f"files left: {os.listdir(directory)}")
 
         # The limits themselves are accepted, and a good build replaces the previous patch.
         exact_stub = path("exact-stub", PAYLOAD_OFFSET)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/code_page.h"
@@ -136,14 +137,75 @@ bool writePatch(const std::string& stubPath, uint64_t stubSize, const std::vecto
     if (!writeBytes(padding.data(), padding.size(), patch, error)) return false;
     if (!writeBytes(head.data(), head.size(), patch, error)) return false;
     const bool showProgress = isTerminal(stderr);
-    for (size_t i = 0; i < entries.size(); ++i) {
+    bool copied = true;
+    for (size_t i = 0; copied && i < entries.size(); ++i) {
         if (showProgress) {
             std::fprintf(stderr, "\rpatchtool: build: entry %zu of %zu: %s\x1b[K", i + 1, entries.size(),
                          entries[i].givenName.c_str());
         }
-        if (!copyFile(entries[i].path, entries[i].size, patch, buffer.get(), error)) return false;
+        copied = copyFile(entries[i].path, entries[i].size, patch, buffer.get(), error);
     }
     if (showProgress) std::fprintf(stderr, "\r\x1b[K");
+    return copied;
+}
+
+// Every ENTRY operand planned and checked, names compared as the updater compares them.
+bool planEntries(const std::vector<std::string>& operands, ArchiveLayout layout, std::vector<PlannedEntry>& entries,
+                 std::string& error) {
+    if (operands.size() > maxArchiveEntries) {
+        error = std::to_string(operands.size()) + " entries given; a patch holds at most " +
+                std::to_string(maxArchiveEntries);
+        return false;
+    }
+    for (const std::string& operand : operands) {
+        PlannedEntry entry;
+        if (!planEntry(operand, layout, entry, error)) return false;
+        for (const PlannedEntry& earlier : entries) {
+            if (lowerCased(earlier.name) == lowerCased(entry.name)) {
+                error = "entry name '" + entry.givenName +
+                        "' is given twice (names are compared without regard to case, as the updater finds them)";
+                return false;
+            }
+        }
+        entries.push_back(entry);
+    }
+    return true;
+}
+
+bool checkStub(const std::string& path, uint64_t& size, std::string& error) {
+    std::FILE* stub = openInputFile(path, size, error);
+    if (stub == nullptr) {
+        error = "stub " + error;
+        return false;
+    }
+    std::fclose(stub);
+    if (size <= payloadOffset) return true;
+    error = "stub " + path + " is " + std::to_string(size) +
+            " bytes; it must not be longer than 393216 (0x60000), where the payload begins";
+    return false;
+}
+
+// Header and index of the archive, and the size of the whole patch. Every entry must start where
+// the updater can seek, and the patch must stay below 4 GiB.
+bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout, std::vector<uint8_t>& head,
+                 uint64_t& patchSize, std::string& error) {
+    std::vector<PayloadEntryShape> shapes;
+    for (const PlannedEntry& entry : entries) shapes.push_back({entry.name, entry.size});
+    std::optional<std::vector<uint8_t>> made = makePayloadArchiveHead(shapes, layout);
+    patchSize = static_cast<uint64_t>(payloadOffset) + (made ? made->size() : 0);
+    for (const PlannedEntry& entry : entries) {
+        if (patchSize >= seekLimit) {
+            error = "entry '" + entry.givenName + "' would start at byte " + std::to_string(patchSize) +
+                    "; the updater reads entries that start below 2 GiB";
+            return false;
+        }
+        patchSize += entry.size;
+    }
+    if (!made || patchSize > 0xFFFFFFFFull) {
+        error = "the patch would be 4 GiB or larger; patches stay below that";
+        return false;
+    }
+    head = std::move(*made);
     return true;
 }
 
@@ -151,68 +213,21 @@ int run(const ParsedArguments& arguments) {
     if (!arguments.has("stub")) return usageError(command, "--stub STUB is required");
     if (!arguments.has("out")) return usageError(command, "--out PATCH is required");
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
-    if (arguments.operands.size() > maxArchiveEntries) {
-        printError(command, std::to_string(arguments.operands.size()) + " entries given; a patch holds at most " +
-                                std::to_string(maxArchiveEntries));
-        return exitFailed;
-    }
+    const std::string& stubPath = arguments.value("stub");
+    const std::string& patchPath = arguments.value("out");
 
     std::string error;
     std::vector<PlannedEntry> entries;
-    std::vector<PayloadEntryShape> shapes;
-    for (const std::string& operand : arguments.operands) {
-        PlannedEntry entry;
-        if (!planEntry(operand, layout, entry, error)) {
-            printError(command, error);
-            return exitFailed;
-        }
-        for (const PlannedEntry& earlier : entries) {
-            if (lowerCased(earlier.name) == lowerCased(entry.name)) {
-                printError(command, "entry name '" + entry.givenName + "' is given twice (names are compared "
-                                    "without regard to case, as the updater finds them)");
-                return exitFailed;
-            }
-        }
-        entries.push_back(entry);
-        shapes.push_back({entry.name, entry.size});
-    }
-
-    const std::string& stubPath = arguments.value("stub");
     uint64_t stubSize = 0;
-    std::FILE* stub = openInputFile(stubPath, stubSize, error);
-    if (stub == nullptr) {
-        printError(command, "stub " + error);
-        return exitFailed;
-    }
-    std::fclose(stub);
-    if (stubSize > payloadOffset) {
-        printError(command, "stub " + stubPath + " is " + std::to_string(stubSize) +
-                                " bytes; it must not be longer than 393216 (0x60000), where the payload begins");
-        return exitFailed;
-    }
-
-    const std::optional<std::vector<uint8_t>> head = makePayloadArchiveHead(shapes, layout);
-    uint64_t patchSize = static_cast<uint64_t>(payloadOffset) + (head ? head->size() : 0);
-    for (const PlannedEntry& entry : entries) {
-        if (patchSize >= seekLimit) {
-            printError(command, "entry '" + entry.givenName + "' would start at byte " + std::to_string(patchSize) +
-                                    "; the updater reads entries that start below 2 GiB");
-            return exitFailed;
-        }
-        patchSize += entry.size;
-    }
-    if (!head || patchSize > 0xFFFFFFFFull) {
-        printError(command, "the patch would be 4 GiB or larger; patches stay below that");
-        return exitFailed;
-    }
-
-    const std::string& patchPath = arguments.value("out");
+    std::vector<uint8_t> head;
+    uint64_t patchSize = 0;
     PendingFile patch;
-    if (!createPendingFile(patchPath, patch, error)) {
+    if (!planEntries(arguments.operands, layout, entries, error) || !checkStub(stubPath, stubSize, error) ||
+        !planArchive(entries, layout, head, patchSize, error) || !createPendingFile(patchPath, patch, error)) {
         printError(command, error);
         return exitFailed;
     }
-    if (!writePatch(stubPath, stubSize, *head, entries, patch, error)) {
+    if (!writePatch(stubPath, stubSize, head, entries, patch, error)) {
         discardPendingFile(patch);
         printError(command, error);
         return exitFailed;
@@ -238,7 +253,8 @@ const Command buildCommand = {
     "\n"
     "  --stub STUB   the updater executable; at most 393216 bytes\n"
     "  --out PATCH   the patch to write; written under a temporary name and moved into place only\n"
-    "                when complete, so a failed build leaves an existing PATCH untouched\n"
+    "                when complete, so a failed build leaves an existing PATCH untouched. An\n"
+    "                existing PATCH must be a regular file (not a folder, device or link)\n"
     "  --legacy      write the legacy layout (32-byte index entries, names of at most 15 bytes)\n"
     "                instead of the current one (128-byte index entries, names of at most 95 bytes)\n"
     "\n"

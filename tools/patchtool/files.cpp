@@ -31,6 +31,12 @@ std::FILE* streamOf(int descriptor) { return _fdopen(descriptor, "wb"); }
 unsigned processId() { return static_cast<unsigned>(_getpid()); }
 bool syncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
 bool terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+// Missing, or a plain file (not a folder, device or link) that a move may replace.
+bool replaceableDestination(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES ||
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
 bool replaceFile(const std::string& from, const std::string& to) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
@@ -50,6 +56,11 @@ std::FILE* streamOf(int descriptor) { return ::fdopen(descriptor, "wb"); }
 unsigned processId() { return static_cast<unsigned>(::getpid()); }
 bool syncToDisk(std::FILE* stream) { return ::fsync(fileno(stream)) == 0; }
 bool terminal(std::FILE* stream) { return ::isatty(fileno(stream)) != 0; }
+// Missing, or a regular file (not a folder, device or symbolic link) that a rename may replace.
+bool replaceableDestination(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+}
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 #endif
 
@@ -73,9 +84,15 @@ std::FILE* openInputFile(const std::string& path, uint64_t& size, std::string& e
 }
 
 bool createPendingFile(const std::string& destination, PendingFile& pending, std::string& error) {
+    // The finished file is moved over the destination, which would replace a link or a device
+    // node itself rather than write through it.
+    if (!replaceableDestination(destination)) {
+        error = destination + ": exists and is not a regular file";
+        return false;
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary =
-            destination + "." + std::to_string(processId()) + (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".tmp";
+        const std::string temporary = destination + "." + std::to_string(processId()) +
+                                      (attempt > 0 ? "-" + std::to_string(attempt) : "") + ".tmp";
         errno = 0;
         const int descriptor = createExclusive(temporary);
         if (descriptor < 0) {

@@ -21,7 +21,8 @@ struct PendingFile {
     std::FILE* stream = nullptr;
 };
 
-// Creates a fresh temporary file beside `destination`. False, with a reason in `error`.
+// Creates a fresh temporary file beside `destination`. False, with a reason in `error`, also when
+// the destination exists but is no regular file (a folder, a device, a symbolic link).
 bool createPendingFile(const std::string& destination, PendingFile& pending, std::string& error);
 // Flushes the data to the disk, closes the file and moves it over the destination in one step.
 // On failure the temporary file is removed and the destination is left as it was.

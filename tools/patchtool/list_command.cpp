@@ -31,8 +31,8 @@ void printJson(const PayloadArchive& archive) {
 
 // The table, with a note on entries the updater could not install as they stand.
 void printText(const PayloadArchive& archive, uint32_t fileSize) {
-    std::printf("layout:    %s\ncount:     %u\ndata base: %u (0x%X)\n", layoutName(archive.layout), archive.entryCount(),
-                archive.dataBase(), archive.dataBase());
+    std::printf("layout:    %s\ncount:     %u\ndata base: %u (0x%X)\n", layoutName(archive.layout),
+                archive.entryCount(), archive.dataBase(), archive.dataBase());
     if (archive.entryCount() == 0) return;
     std::printf("\n%5s %10s %10s %10s  %s\n", "index", "offset", "size", "position", "name");
     for (uint32_t i = 0; i < archive.entryCount(); ++i) {

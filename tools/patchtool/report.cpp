@@ -15,15 +15,19 @@ int usageError(const char* command, const std::string& message) {
 }
 
 std::string describeResult(UpdateResult result) {
+    static const struct {
+        UpdateResult result;
+        const char* name;
+    } names[] = {{Ok, "Ok"},
+                 {PayloadDamaged, "PayloadDamaged"},
+                 {TooManyEntries, "TooManyEntries"},
+                 {FileWriteFailed, "FileWriteFailed"},
+                 {UninstallListFailed, "UninstallListFailed"},
+                 {Aborted, "Aborted"},
+                 {Cancelled, "Cancelled"}};
     const char* name = "unknown result";
-    switch (result) {
-        case Ok: name = "Ok"; break;
-        case PayloadDamaged: name = "PayloadDamaged"; break;
-        case TooManyEntries: name = "TooManyEntries"; break;
-        case FileWriteFailed: name = "FileWriteFailed"; break;
-        case UninstallListFailed: name = "UninstallListFailed"; break;
-        case Aborted: name = "Aborted"; break;
-        case Cancelled: name = "Cancelled"; break;
+    for (const auto& known : names) {
+        if (known.result == result) name = known.name;
     }
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(result));
