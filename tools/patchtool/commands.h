@@ -17,3 +17,5 @@ struct Command {
 extern const Command checkValueCommand;
 extern const Command buildCommand;
 extern const Command listCommand;
+extern const Command hvlCommand;
+extern const Command verifyCommand;

@@ -13,24 +13,6 @@ namespace {
 
 constexpr const char* command = "list";
 
-std::string jsonString(const std::string& utf8) {
-    std::string text = "\"";
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            text += '\\';
-            text += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            text += escape;
-        } else {
-            text += c;
-        }
-    }
-    return text + "\"";
-}
-
 const char* layoutName(ArchiveLayout layout) { return layout == ArchiveLayout::Current ? "current" : "legacy"; }
 
 void printJson(const PayloadArchive& archive) {

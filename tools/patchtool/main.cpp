@@ -8,7 +8,7 @@
 
 namespace {
 
-const Command* const commands[] = {&buildCommand, &listCommand, &checkValueCommand};
+const Command* const commands[] = {&buildCommand, &listCommand, &verifyCommand, &hvlCommand, &checkValueCommand};
 
 void printToolHelp() {
     std::printf(

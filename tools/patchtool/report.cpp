@@ -34,6 +34,24 @@ std::string describeResult(UpdateResult result) {
     return std::string(name) + " (" + code + ")";
 }
 
+std::string jsonString(const std::string& utf8) {
+    std::string text = "\"";
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            text += escape;
+        } else {
+            text += c;
+        }
+    }
+    return text + "\"";
+}
+
 std::string lowerHex(const uint8_t* bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";
     std::string text;

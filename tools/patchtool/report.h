@@ -19,6 +19,9 @@ int usageError(const char* command, const std::string& message);
 // The name and code of a result, e.g. "TooManyEntries (0x80000002)".
 std::string describeResult(UpdateResult result);
 
+// A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& utf8);
+
 // Bytes as lower-case hex digits, two per byte.
 std::string lowerHex(const uint8_t* bytes, size_t count);
 

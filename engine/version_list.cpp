@@ -1,0 +1,187 @@
+#include "engine/version_list.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "engine/code_page.h"
+#include "engine/file_handle.h"
+#include "engine/file_system.h"
+#include "engine/little_endian.h"
+#include "engine/payload_archive.h"
+
+namespace {
+
+constexpr uint32_t pathBufferSize = 260;
+
+// "<folder>\<name>" into `path`; false when it would not fit, leaving nothing usable.
+bool joinPath(char (&path)[pathBufferSize], const char* folder, const char* name) {
+    const int length = std::snprintf(path, sizeof path, "%s\\%s", folder, name);
+    return length >= 0 && static_cast<uint32_t>(length) < sizeof path;
+}
+
+// The byte size of `count` records, or 0 with false when it does not fit 32 bits.
+bool recordBlockSize(uint32_t count, VersionRecordLayout layout, uint32_t& bytes) {
+    const uint64_t wanted = static_cast<uint64_t>(count) * layout.recordSize;
+    if (wanted > 0xFFFFFFFFull) return false;
+    bytes = static_cast<uint32_t>(wanted);
+    return true;
+}
+
+// Whether a file of `fileSize` bytes can hold `bytes` more bytes from `position` on. A block that
+// cannot be there would come back short anyway; refusing it first spares allocating for a count
+// that a damaged header made huge.
+bool fileCanHold(uint32_t fileSize, uint64_t position, uint32_t bytes) {
+    return position <= fileSize && bytes <= fileSize - position;
+}
+
+// A name field cut at its width when it holds no NUL.
+void copyNameField(char* destination, const uint8_t* field, uint32_t width) {
+    uint32_t length = 0;
+    while (length < width && field[length] != 0) ++length;
+    std::memcpy(destination, field, length);
+    destination[length] = '\0';
+}
+
+// Reads the installed list's header and records. False, with the handle closed, when the list is
+// missing, unreadable, of neither version, or its record block cannot be read whole.
+struct InstalledList {
+    uint8_t header[versionListHeaderSize];
+    VersionRecordLayout layout;
+    uint32_t count;
+    std::unique_ptr<uint8_t[]> block;
+};
+
+bool readInstalledList(const char* path, InstalledList& list) {
+    FileHandle file;
+    if (!file.openRead(path)) return false;
+    if (file.read(list.header, sizeof list.header) < sizeof list.header) return false;
+    const VersionListVersion version = versionListVersionOf(list.header);
+    if (version == VersionListVersion::None) return false;
+    list.layout = versionRecordLayout(version);
+    list.count = readU32(list.header + 12);
+    uint32_t bytes = 0;
+    if (!recordBlockSize(list.count, list.layout, bytes)) return false;
+    if (!fileCanHold(file.size(), versionListHeaderSize, bytes)) return false;
+    if (bytes == 0) return true;
+    list.block.reset(new (std::nothrow) uint8_t[bytes]);
+    return list.block && file.read(list.block.get(), bytes) == bytes;
+}
+
+// Moves the kept records to the front of the block and returns their number. False when a record's
+// joined path does not fit: such a record cannot be tested, and guessing would risk dropping the
+// record of a file that exists.
+bool keepExistingRecords(const char* installFolder, InstalledList& list, uint32_t& kept) {
+    kept = 0;
+    for (uint32_t i = 0; i < list.count; ++i) {
+        uint8_t* record = list.block.get() + static_cast<size_t>(i) * list.layout.recordSize;
+        char name[versionRecordLayoutV2.nameField + 1];
+        copyNameField(name, record, list.layout.nameField);
+        char path[pathBufferSize];
+        if (!joinPath(path, installFolder, name)) return false;
+        if (!pathExists(path)) continue;
+        if (kept != i) {
+            std::memcpy(list.block.get() + static_cast<size_t>(kept) * list.layout.recordSize, record,
+                        list.layout.recordSize);
+        }
+        ++kept;
+    }
+    return true;
+}
+
+// Writes the header with `kept` as its count, then the kept records, to a new file at `path`.
+// False when the file cannot be created or a write stores less than asked.
+bool writeList(const char* path, const InstalledList& list, uint32_t kept) {
+    FileHandle file;
+    if (!file.openWrite(path)) return false;
+    uint8_t header[versionListHeaderSize];
+    std::memcpy(header, list.header, sizeof header);
+    writeU32(header + 12, kept);
+    if (file.write(header, sizeof header) != sizeof header) return false;
+    const uint32_t bytes = kept * list.layout.recordSize;  // no more than was read
+    return bytes == 0 || file.write(list.block.get(), bytes) == bytes;
+}
+
+}  // namespace
+
+VersionListVersion versionListVersionOf(const uint8_t* magic) {
+    if (std::memcmp(magic, versionListMagicV2, sizeof versionListMagicV2) == 0) return VersionListVersion::V2;
+    if (std::memcmp(magic, versionListMagicV1, sizeof versionListMagicV1) == 0) return VersionListVersion::V1;
+    return VersionListVersion::None;
+}
+
+const char* lastNameComponent(const char* name) {
+    const char* rest = name;
+    if (rest[0] != '\0' && rest[1] == ':') rest += 2;
+    const char* component = rest;
+    for (const char* p = rest; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/') {
+            component = p + 1;
+        } else if (isLeadByte(static_cast<unsigned char>(*p))) {
+            if (p[1] == '\0') break;
+            ++p;
+        }
+    }
+    return component;
+}
+
+void VersionList::clear() {
+    version = VersionListVersion::None;
+    count = 0;
+    records.reset();
+}
+
+void VersionList::loadFromArchive(FileHandle& executable, const PayloadArchive& archive, uint32_t entryIndex) {
+    clear();
+    if (entryIndex >= archive.entryCount() || !archive.isEntryReachable(entryIndex)) return;
+    const uint32_t position = archive.dataPosition(entryIndex);
+    if (!executable.seek(position)) return;
+    uint8_t header[versionListHeaderSize];
+    if (executable.read(header, sizeof header) < sizeof header) return;
+
+    const VersionListVersion found = versionListVersionOf(header);
+    if (found == VersionListVersion::None) return;
+    const VersionRecordLayout layout = versionRecordLayout(found);
+    const uint32_t recordCount = readU32(header + 12);
+    uint32_t bytes = 0;
+    if (!recordBlockSize(recordCount, layout, bytes)) return;
+    if (!fileCanHold(executable.size(), static_cast<uint64_t>(position) + versionListHeaderSize, bytes)) return;
+
+    std::unique_ptr<uint8_t[]> block;
+    std::unique_ptr<VersionRecord[]> widened;
+    if (recordCount > 0) {
+        block.reset(new (std::nothrow) uint8_t[bytes]);
+        widened.reset(new (std::nothrow) VersionRecord[recordCount]);
+        if (!block || !widened || executable.read(block.get(), bytes) != bytes) return;
+    }
+    for (uint32_t i = 0; i < recordCount; ++i) {
+        const uint8_t* field = block.get() + static_cast<size_t>(i) * layout.recordSize;
+        VersionRecord& record = widened[i];
+        std::memset(record.name, 0, sizeof record.name);
+        copyNameField(record.name, field, layout.nameField);
+        std::memcpy(record.checkValue, field + layout.nameField, checkValueSize);
+    }
+    version = found;
+    count = recordCount;
+    records = std::move(widened);
+}
+
+const VersionRecord* VersionList::findRecord(const char* lowerEntryName) const {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (nameEqualsLowerKey(lastNameComponent(records[i].name), lowerEntryName)) return &records[i];
+    }
+    return nullptr;
+}
+
+void VersionList::pruneInstalled(const char* installFolder) {
+    char listPath[pathBufferSize];
+    char newPath[pathBufferSize];
+    if (!joinPath(listPath, installFolder, "TLX.hvl") || !joinPath(newPath, installFolder, versionListPruneName)) {
+        return;
+    }
+    InstalledList list{};
+    if (!readInstalledList(listPath, list)) return;
+    uint32_t kept = 0;
+    if (!keepExistingRecords(installFolder, list, kept)) return;
+    if (!writeList(newPath, list, kept) || !moveReplacing(newPath, listPath)) deleteFile(newPath);
+}
