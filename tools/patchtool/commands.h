@@ -18,3 +18,5 @@ extern const Command checkValueCommand;
 extern const Command buildCommand;
 extern const Command listCommand;
 extern const Command applyCommand;
+extern const Command hvlCommand;
+extern const Command verifyCommand;

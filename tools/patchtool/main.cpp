@@ -8,7 +8,8 @@
 
 namespace {
 
-const Command* const commands[] = {&buildCommand, &listCommand, &checkValueCommand, &applyCommand};
+const Command* const commands[] = {&buildCommand, &listCommand, &verifyCommand, &hvlCommand, &checkValueCommand,
+                                    &applyCommand};
 
 void printToolHelp() {
     std::printf(

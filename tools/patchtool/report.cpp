@@ -37,7 +37,9 @@ std::string resultCode(UpdateResult result) {
     return code;
 }
 
-std::string describeResult(UpdateResult result) { return std::string(resultName(result)) + " (" + resultCode(result) + ")"; }
+std::string describeResult(UpdateResult result) {
+    return std::string(resultName(result)) + " (" + resultCode(result) + ")";
+}
 
 std::string jsonString(const std::string& utf8) {
     std::string text = "\"";

@@ -22,7 +22,7 @@ const char* resultName(UpdateResult result);
 std::string resultCode(UpdateResult result);
 std::string describeResult(UpdateResult result);
 
-// A JSON string literal of UTF-8 text, quotes included.
+// A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
 std::string jsonString(const std::string& utf8);
 
 // Bytes as lower-case hex digits, two per byte.

@@ -1,0 +1,327 @@
+// patchtool hvl: writes a version list for a set of game files, and shows one.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/check_value.h"
+#include "engine/code_page.h"
+#include "engine/little_endian.h"
+#include "engine/version_list.h"
+#include "formats/version_list_writer.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/report.h"
+
+namespace {
+
+constexpr const char* command = "hvl";
+constexpr uint32_t chunkSize = 1u << 20;
+
+std::string lowerCased(const std::string& name) {
+    std::vector<char> work(name.begin(), name.end());
+    work.push_back('\0');
+    lowerCaseName(work.data());
+    return work.data();
+}
+
+const char* versionName(VersionListVersion version) { return version == VersionListVersion::V1 ? "1" : "2"; }
+
+// ---------------------------------------------------------------------------------------------
+// make
+
+struct ListedFile {
+    std::string path;       // where the file is read, under the root
+    std::string givenName;  // FILE as typed, for messages
+    std::string name;       // the record's name: code page 932 bytes, "\" between folders
+};
+
+// FILE, relative to the root, as a record name and a path to read. Both "/" and "\" separate
+// folders; "." parts are dropped; absolute paths and ".." parts are refused, since a record names a
+// file inside the install folder.
+bool planFile(const std::string& root, const std::string& file, VersionListVersion version, ListedFile& listed,
+              std::string& error) {
+    listed.givenName = file;
+    const bool absolute = !file.empty() && (file[0] == '/' || file[0] == '\\' || (file.size() > 1 && file[1] == ':'));
+    if (absolute) {
+        error = "'" + file + "' is not relative: give each FILE relative to the root (--root DIR)";
+        return false;
+    }
+    std::vector<std::string> parts;
+    std::string part;
+    for (size_t i = 0; i <= file.size(); ++i) {
+        const char c = i < file.size() ? file[i] : '/';
+#ifdef _WIN32
+        // The Windows command line is in the ANSI code page, where a trail byte may be 0x5C.
+        if (i + 1 < file.size() && isLeadByte(static_cast<unsigned char>(c))) {
+            part += c;
+            part += file[++i];
+            continue;
+        }
+#endif
+        if (c != '/' && c != '\\') {
+            part += c;
+            continue;
+        }
+        if (part == "..") {
+            error = "'" + file + "' climbs out of the root with '..'";
+            return false;
+        }
+        if (!part.empty() && part != ".") parts.push_back(part);
+        part.clear();
+    }
+    if (parts.empty()) {
+        error = "'" + file + "' names no file";
+        return false;
+    }
+    std::string name;
+    listed.path = root;
+    for (const std::string& each : parts) {
+        name += (name.empty() ? "" : "\\") + each;
+        listed.path += "/" + each;
+    }
+    const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
+    if (!encoded) {
+        error = "name '" + name + "' has characters that code page 932 cannot hold";
+        return false;
+    }
+    listed.name = *encoded;
+    const uint32_t longest = maxVersionRecordName(version);
+    if (listed.name.size() > longest) {
+        error = "name '" + name + "' is " + std::to_string(listed.name.size()) + " bytes in code page 932; a version " +
+                versionName(version) + " record holds at most " + std::to_string(longest);
+        return false;
+    }
+    return true;
+}
+
+// The check value of a whole file, read in chunks.
+bool checkValueOfFile(const std::string& path, uint8_t* buffer, CheckValue& value, std::string& error) {
+    uint64_t size = 0;
+    std::FILE* file = openInputFile(path, size, error);
+    if (file == nullptr) return false;
+    value.reset();
+    bool read = true;
+    for (;;) {
+        const size_t moved = std::fread(buffer, 1, chunkSize, file);
+        value.update(buffer, static_cast<uint32_t>(moved));
+        if (moved < chunkSize) {
+            read = std::ferror(file) == 0;
+            break;
+        }
+    }
+    if (!read) error = path + ": " + lastSystemError();
+    std::fclose(file);
+    return read;
+}
+
+int runMake(const ParsedArguments& arguments) {
+    if (arguments.has("json")) return usageError(command, "--json belongs to 'hvl show'");
+    if (!arguments.has("out")) return usageError(command, "'hvl make' needs --out FILE");
+    const VersionListVersion version = arguments.has("v1") ? VersionListVersion::V1 : VersionListVersion::V2;
+    const std::string root = arguments.has("root") ? arguments.value("root") : ".";
+
+    std::string error;
+    std::vector<ListedFile> files;
+    for (size_t i = 1; i < arguments.operands.size(); ++i) {
+        ListedFile listed;
+        if (!planFile(root, arguments.operands[i], version, listed, error)) {
+            printError(command, error);
+            return exitFailed;
+        }
+        for (const ListedFile& earlier : files) {
+            if (lowerCased(earlier.name) == lowerCased(listed.name)) {
+                printError(command, "'" + listed.givenName +
+                                        "' is listed twice (names are compared without regard "
+                                        "to case, as the updater compares them)");
+                return exitFailed;
+            }
+        }
+        files.push_back(listed);
+    }
+
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
+    const bool showProgress = isTerminal(stderr);
+    std::vector<VersionRecordSource> records;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (showProgress) {
+            std::fprintf(stderr, "\rpatchtool: hvl: file %zu of %zu: %s\x1b[K", i + 1, files.size(),
+                         files[i].givenName.c_str());
+        }
+        CheckValue value;
+        if (!checkValueOfFile(files[i].path, buffer.get(), value, error)) {
+            if (showProgress) std::fprintf(stderr, "\r\x1b[K");
+            printError(command, error);
+            return exitFailed;
+        }
+        VersionRecordSource record{files[i].name, {}};
+        std::memcpy(record.checkValue.data(), value.bytes(), checkValueSize);
+        records.push_back(record);
+    }
+    if (showProgress) std::fprintf(stderr, "\r\x1b[K");
+
+    const std::optional<std::vector<uint8_t>> list = makeVersionList(records, version);
+    if (!list) {
+        printError(command, "the version list would be 4 GiB or larger");
+        return exitFailed;
+    }
+    const std::string& out = arguments.value("out");
+    PendingFile pending;
+    if (!createPendingFile(out, pending, error)) {
+        printError(command, error);
+        return exitFailed;
+    }
+    if (std::fwrite(list->data(), 1, list->size(), pending.stream) != list->size()) {
+        error = pending.temporary + ": " + lastSystemError();
+        discardPendingFile(pending);
+        printError(command, error);
+        return exitFailed;
+    }
+    if (!commitPendingFile(pending, error)) {
+        printError(command, error);
+        return exitFailed;
+    }
+    std::printf("%s: version %s, %zu records, %zu bytes\n", out.c_str(), versionName(version), records.size(),
+                list->size());
+    return exitOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+// show
+
+struct LoadedList {
+    VersionListVersion version = VersionListVersion::None;
+    uint32_t headerWord = 0;
+    uint32_t count = 0;
+    uint64_t trailingBytes = 0;  // after the last record; the updater never reads them
+    std::vector<uint8_t> records;
+};
+
+// Reads a version list file whole, as the updater would take it. False, with the reason, for a
+// file that the updater would treat as no list at all.
+bool readList(const std::string& path, LoadedList& list, std::string& error) {
+    uint64_t size = 0;
+    std::FILE* file = openInputFile(path, size, error);
+    if (file == nullptr) return false;
+    uint8_t header[versionListHeaderSize];
+    const size_t headerBytes = std::fread(header, 1, sizeof header, file);
+    bool ok = false;
+    if (headerBytes < sizeof header) {
+        error = path + ": " + std::to_string(size) + " bytes, shorter than the 16-byte header";
+    } else if ((list.version = versionListVersionOf(header)) == VersionListVersion::None) {
+        error = path + ": not a version list (the magic is neither QTS_V2__ nor QTS_____)";
+    } else {
+        list.headerWord = readU32(header + 8);
+        list.count = readU32(header + 12);
+        const uint64_t bytes = static_cast<uint64_t>(list.count) * versionRecordLayout(list.version).recordSize;
+        if (bytes > size - versionListHeaderSize) {
+            error = path + ": the header counts " + std::to_string(list.count) + " records, which need " +
+                    std::to_string(bytes) + " bytes after the header; the file holds " +
+                    std::to_string(size - versionListHeaderSize);
+        } else {
+            list.records.resize(static_cast<size_t>(bytes));
+            if (bytes > 0 && std::fread(list.records.data(), 1, list.records.size(), file) != list.records.size()) {
+                error = path + ": " + lastSystemError();
+            } else {
+                list.trailingBytes = size - versionListHeaderSize - bytes;
+                ok = true;
+            }
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
+
+// A record's name, cut at the end of its field when it has no NUL.
+std::string recordName(const uint8_t* record, uint32_t field) {
+    uint32_t length = 0;
+    while (length < field && record[length] != 0) ++length;
+    return std::string(reinterpret_cast<const char*>(record), length);
+}
+
+int runShow(const ParsedArguments& arguments) {
+    for (const char* option : {"out", "root", "v1"}) {
+        if (arguments.has(option)) return usageError(command, std::string("--") + option + " belongs to 'hvl make'");
+    }
+    if (arguments.operands.size() != 2) return usageError(command, "'hvl show' expects exactly one FILE");
+    LoadedList list;
+    std::string error;
+    if (!readList(arguments.operands[1], list, error)) {
+        printError(command, error);
+        return exitFailed;
+    }
+    const VersionRecordLayout layout = versionRecordLayout(list.version);
+    const bool json = arguments.has("json");
+    if (json) {
+        std::printf("{\"version\": %s, \"headerWord\": %u, \"count\": %u, \"trailingBytes\": %llu, \"records\": [",
+                    versionName(list.version), list.headerWord, list.count,
+                    static_cast<unsigned long long>(list.trailingBytes));
+    } else {
+        std::printf("version:     %s\nheader word: %u (0x%08X)\ncount:       %u\n", versionName(list.version),
+                    list.headerWord, list.headerWord, list.count);
+        if (list.trailingBytes > 0) {
+            std::printf("trailing:    %llu bytes after the last record\n",
+                        static_cast<unsigned long long>(list.trailingBytes));
+        }
+        if (list.count > 0) std::printf("\n%5s  %-16s  %s\n", "index", "check value", "name");
+    }
+    for (uint32_t i = 0; i < list.count; ++i) {
+        const uint8_t* record = list.records.data() + static_cast<size_t>(i) * layout.recordSize;
+        const std::string name = recordName(record, layout.nameField);
+        const std::string value = lowerHex(record + layout.nameField, checkValueSize);
+        const std::string shown = codePage932ToUtf8(name.data(), name.size());
+        if (json) {
+            std::printf("%s{\"name\": %s, \"nameHex\": \"%s\", \"checkValue\": \"%s\"}", i > 0 ? ", " : "",
+                        jsonString(shown).c_str(), lowerHex(record, name.size()).c_str(), value.c_str());
+        } else {
+            std::printf("%5u  %s  %s\n", i, value.c_str(), shown.c_str());
+        }
+    }
+    if (json) std::printf("]}\n");
+    return exitOk;
+}
+
+int run(const ParsedArguments& arguments) {
+    if (arguments.operands.empty()) return usageError(command, "expects 'make' or 'show'");
+    const std::string& action = arguments.operands[0];
+    if (action == "make") return runMake(arguments);
+    if (action == "show") return runShow(arguments);
+    return usageError(command, "unknown action '" + action + "'; expects 'make' or 'show'");
+}
+
+}  // namespace
+
+const Command hvlCommand = {
+    "hvl",
+    "write a version list (TLX.hvl) for game files, or show one",
+    "Usage: patchtool hvl make --out FILE [--v1] [--root DIR] [FILE...]\n"
+    "       patchtool hvl show FILE [--json]\n"
+    "\n"
+    "make writes a version list with one record per FILE, in the order given: the FILE's name\n"
+    "relative to the root, with '\\' between folders, and its 8-byte check value. The header's word\n"
+    "at offset 8 is 0.\n"
+    "\n"
+    "  --out FILE   the list to write; written under a temporary name and moved into place only\n"
+    "               when complete, so a failed run leaves an existing FILE untouched\n"
+    "  --v1         write version 1 (QTS_____, 64-byte records, names of at most 55 bytes) instead\n"
+    "               of version 2 (QTS_V2__, 256-byte records, names of at most 247 bytes)\n"
+    "  --root DIR   the folder the FILEs are given relative to (default: the current folder)\n"
+    "\n"
+    "Each FILE is read from DIR/FILE; '/' and '\\' both separate folders, '.' parts are dropped.\n"
+    "Absolute paths, '..' parts, names that code page 932 cannot hold, names longer than the record\n"
+    "holds and names given twice (ignoring case) are refused.\n"
+    "\n"
+    "show prints the version, the header's word at offset 8, the record count and, per record, its\n"
+    "check value (16 lower-case hex digits) and name, decoded from code page 932 (bytes that are no\n"
+    "character show as U+FFFD). A name that fills its field without a NUL is cut at the field's end,\n"
+    "as the updater cuts it. A file the updater would not take as a list (short header, unknown\n"
+    "magic, fewer record bytes than the count needs) is reported with exit status 1.\n"
+    "\n"
+    "  --json   print one JSON object instead:\n"
+    "           {\"version\": 2 | 1, \"headerWord\": N, \"count\": N, \"trailingBytes\": N,\n"
+    "            \"records\": [{\"name\": ..., \"nameHex\": ..., \"checkValue\": hex}]}\n",
+    {{"out", true}, {"root", true}, {"v1", false}, {"json", false}},
+    run,
+};

@@ -1,0 +1,194 @@
+// patchtool verify: checks every payload entry of a patch against the patch's own version list,
+// reading both with the updater's code, and tells under which name each entry would be installed.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/check_value.h"
+#include "engine/code_page.h"
+#include "engine/file_handle.h"
+#include "engine/payload_archive.h"
+#include "engine/version_list.h"
+#include "tools/patchtool/commands.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/report.h"
+
+namespace {
+
+constexpr const char* command = "verify";
+constexpr uint32_t chunkSize = 1u << 20;
+
+enum class Status { Ok, Mismatch, Unverified, Unreadable };
+
+struct EntryReport {
+    std::string name;    // as stored in the index
+    std::string target;  // the name the updater installs it under
+    Status status;
+    const uint8_t* expected;  // the record's check value, or null
+    CheckValue actual;
+};
+
+// Folds the entry's bytes into `value`, chunk by chunk, as the updater copies them. False when the
+// entry's bytes cannot all be read: the updater would end with PayloadDamaged.
+bool foldEntry(FileHandle& patch, const PayloadArchive& archive, uint32_t i, uint8_t* buffer, CheckValue& value) {
+    value.reset();
+    if (!archive.isEntryReachable(i) || !patch.seek(archive.dataPosition(i))) return false;
+    const uint32_t size = archive.entry(i).size;
+    for (uint32_t done = 0; done < size;) {
+        const uint32_t chunk = size - done < chunkSize ? size - done : chunkSize;
+        if (patch.read(buffer, chunk) != chunk) return false;
+        value.update(buffer, chunk);
+        done += chunk;
+    }
+    return true;
+}
+
+EntryReport verifyEntry(FileHandle& patch, const PayloadArchive& archive, const VersionList& list, uint32_t i,
+                        uint8_t* buffer) {
+    const ArchiveEntry entry = archive.entry(i);
+    char lowerName[260] = {};
+    std::strncpy(lowerName, entry.name, sizeof lowerName - 1);
+    lowerCaseName(lowerName);
+    const VersionRecord* record = list.findRecord(lowerName);
+    EntryReport report{entry.name,
+                       record != nullptr ? record->name : entry.name,
+                       Status::Unverified,
+                       record != nullptr ? record->checkValue : nullptr,
+                       {}};
+    if (!foldEntry(patch, archive, i, buffer, report.actual)) {
+        report.status = Status::Unreadable;
+    } else if (record != nullptr) {
+        const bool equal = std::memcmp(report.actual.bytes(), record->checkValue, checkValueSize) == 0;
+        report.status = equal ? Status::Ok : Status::Mismatch;
+    }
+    return report;
+}
+
+const char* listName(VersionListVersion version) {
+    switch (version) {
+        case VersionListVersion::V2:
+            return "v2";
+        case VersionListVersion::V1:
+            return "v1";
+        case VersionListVersion::None:
+            break;
+    }
+    return "none";
+}
+
+std::string shown(const std::string& name) { return codePage932ToUtf8(name.data(), name.size()); }
+
+void printJsonEntry(const EntryReport& report, bool first) {
+    static const char* const statuses[] = {"ok", "mismatch", "unverified", "unreadable"};
+    const std::string expected =
+        report.expected != nullptr ? "\"" + lowerHex(report.expected, checkValueSize) + "\"" : "null";
+    const std::string actual =
+        report.status != Status::Unreadable ? "\"" + lowerHex(report.actual.bytes(), checkValueSize) + "\"" : "null";
+    std::printf("%s{\"name\": %s, \"target\": %s, \"status\": \"%s\", \"expected\": %s, \"actual\": %s}",
+                first ? "" : ", ", jsonString(shown(report.name)).c_str(), jsonString(shown(report.target)).c_str(),
+                statuses[static_cast<int>(report.status)], expected.c_str(), actual.c_str());
+}
+
+void printTextEntry(const EntryReport& report) {
+    static const char* const statuses[] = {"ok", "MISMATCH", "unverified", "UNREADABLE"};
+    std::printf("%-10s  %s", statuses[static_cast<int>(report.status)], shown(report.name).c_str());
+    if (report.target != report.name) std::printf(" -> %s", shown(report.target).c_str());
+    if (report.status == Status::Mismatch) {
+        std::printf("  (expected %s, actual %s)", lowerHex(report.expected, checkValueSize).c_str(),
+                    lowerHex(report.actual.bytes(), checkValueSize).c_str());
+    } else if (report.status == Status::Unreadable) {
+        std::printf("  (its bytes cannot be read whole from the patch)");
+    }
+    std::printf("\n");
+}
+
+int run(const ParsedArguments& arguments) {
+    if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
+    const std::string& path = arguments.operands[0];
+    FileHandle patch;
+    if (!patch.openRead(path.c_str())) {
+        printError(command, "cannot open " + path + " for reading");
+        return exitFailed;
+    }
+    PayloadArchive archive;
+    const UpdateResult result = archive.open(patch);
+    if (result != Ok) {
+        printError(command, path + ": " + describeResult(result));
+        return exitFailed;
+    }
+    VersionList list;
+    const std::optional<uint32_t> listEntry = archive.findEntry("tlx.hvl");
+    if (listEntry) list.loadFromArchive(patch, archive, *listEntry);
+
+    const bool json = arguments.has("json");
+    if (json) {
+        std::printf("{\"versionList\": \"%s\", \"entries\": [", listName(list.version));
+    } else {
+        std::printf("version list: %s", listName(list.version));
+        if (list.version != VersionListVersion::None) {
+            std::printf(", %u records", list.count);
+        } else if (listEntry) {
+            std::printf(" (the entry %s is no readable version list)", shown(archive.entry(*listEntry).name).c_str());
+        } else {
+            std::printf(" (no entry named tlx.hvl)");
+        }
+        std::printf("\n");
+    }
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
+    const bool showProgress = isTerminal(stderr);
+    uint32_t counts[4] = {};
+    for (uint32_t i = 0; i < archive.entryCount(); ++i) {
+        if (showProgress) {
+            std::fprintf(stderr, "\rpatchtool: verify: entry %u of %u\x1b[K", i + 1, archive.entryCount());
+        }
+        const EntryReport report = verifyEntry(patch, archive, list, i, buffer.get());
+        if (showProgress) std::fprintf(stderr, "\r\x1b[K");
+        ++counts[static_cast<int>(report.status)];
+        if (json) {
+            printJsonEntry(report, i == 0);
+        } else {
+            printTextEntry(report);
+        }
+    }
+    if (json) {
+        std::printf("]}\n");
+    } else {
+        std::printf("%u entries: %u ok, %u mismatched, %u unverified, %u unreadable\n", archive.entryCount(),
+                    counts[static_cast<int>(Status::Ok)], counts[static_cast<int>(Status::Mismatch)],
+                    counts[static_cast<int>(Status::Unverified)], counts[static_cast<int>(Status::Unreadable)]);
+    }
+    const bool failed = counts[static_cast<int>(Status::Mismatch)] + counts[static_cast<int>(Status::Unreadable)] > 0;
+    return failed ? exitFailed : exitOk;
+}
+
+}  // namespace
+
+const Command verifyCommand = {
+    "verify",
+    "check a patch's entries against its own version list",
+    "Usage: patchtool verify PATCH [--json]\n"
+    "\n"
+    "Reads the payload archive of PATCH and its version list (the entry named tlx.hvl in any case)\n"
+    "with the updater's own code, then reads every entry once, in chunks of 1 MiB, in index order,\n"
+    "and prints per entry:\n"
+    "  ok          its check value equals its version record's\n"
+    "  MISMATCH    it differs (the expected and the actual check value are shown); the updater\n"
+    "              would stop without replacing any file\n"
+    "  unverified  no record matches it; the updater installs it unchecked\n"
+    "  UNREADABLE  its bytes lie outside the patch; the updater would report a damaged patch\n"
+    "An entry is shown as 'NAME -> TARGET' when the updater installs it under its record's name.\n"
+    "The first line names the version list as the updater loaded it: v2, v1, or none when the patch\n"
+    "has no usable one (then every entry is unverified).\n"
+    "\n"
+    "  --json   print one JSON object instead:\n"
+    "           {\"versionList\": \"v2\" | \"v1\" | \"none\", \"entries\": [{\"name\": ..., \"target\": ...,\n"
+    "            \"status\": \"ok\" | \"mismatch\" | \"unverified\" | \"unreadable\",\n"
+    "            \"expected\": hex or null, \"actual\": hex (null when unreadable)}]}\n"
+    "\n"
+    "Exit status: 0 when no entry mismatches or is unreadable, 1 otherwise, and 1 for a patch the\n"
+    "updater would refuse outright (reported with the updater's result, as 'patchtool list' does).\n",
+    {{"json", false}},
+    run,
+};
