@@ -1,0 +1,3 @@
+#include "shell/window_title.h"
+
+char windowTitle[1024] = {};
