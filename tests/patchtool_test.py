@@ -32,7 +32,15 @@ def check(condition, message):
 
 
 def run(*arguments, stdin=b""):
-    return subprocess.run([PATCHTOOL, *arguments], input=stdin, capture_output=True, timeout=120)
+    """Runs patchtool; the Windows build runs through the runner named by PATCHTOOL_RUNNER (Wine),
+    whose text-mode line ends are turned back into LF."""
+    runner = os.environ.get("PATCHTOOL_RUNNER")
+    command = [runner, PATCHTOOL, *arguments] if runner else [PATCHTOOL, *arguments]
+    result = subprocess.run(command, input=stdin, capture_output=True, timeout=120)
+    if runner:
+        result.stdout = result.stdout.replace(b"\r\n", b"\n")
+        result.stderr = result.stderr.replace(b"\r\n", b"\n")
+    return result
 
 
 def run_ok(*arguments, stdin=b""):

@@ -1,0 +1,101 @@
+#!/usr/bin/python3
+"""Times `patchtool apply` of a patch against copying the same bytes with cp and renaming them,
+on warm caches, in one run; and reports the peak memory of the apply above an idle patchtool.
+
+    bench/apply_vs_copy.py PATCHTOOL [--mib N] [--files N] [--repeat N]
+
+PATCHTOOL should be an optimised build without sanitizers (build/native-release). The payload is
+N MiB of random data split over a few files, with a version list, in a folder under /tmp.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def best_of(repeat, action):
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        action()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+MEASURE = """
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+"""
+
+
+def peak_rss_kib(command):
+    """Peak resident set of the command in KiB, from the kernel's accounting of the children of a
+    fresh interpreter that runs nothing else."""
+    result = subprocess.run([sys.executable, "-c", MEASURE, *command], check=True, capture_output=True)
+    return int(result.stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
+    parser.add_argument("patchtool")
+    parser.add_argument("--mib", type=int, default=64)
+    parser.add_argument("--files", type=int, default=4)
+    parser.add_argument("--repeat", type=int, default=5)
+    options = parser.parse_args()
+
+    with tempfile.TemporaryDirectory(dir="/tmp") as work:
+        source = os.path.join(work, "source")
+        os.makedirs(source)
+        names = [f"data{i}.arc" for i in range(options.files)]
+        per_file = options.mib * (1 << 20) // options.files
+        for name in names:
+            with open(os.path.join(source, name), "wb") as file:
+                file.write(os.urandom(per_file))
+        hvl = os.path.join(work, "TLX.hvl")
+        subprocess.run([options.patchtool, "hvl", "make", "--out", hvl, "--root", source,
+                        *names], check=True, stdout=subprocess.DEVNULL)
+        stub = os.path.join(work, "stub.exe")
+        with open(stub, "wb") as file:
+            file.write(b"MZ")
+        patch = os.path.join(work, "setup.exe")
+        subprocess.run([options.patchtool, "build", "--stub", stub, "--out", patch,
+                        *[f"{name}={os.path.join(source, name)}" for name in names], f"TLX.hvl={hvl}"],
+                       check=True, stdout=subprocess.DEVNULL)
+        folder = os.path.join(work, "game")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "uninst.lst"), "wb") as file:
+            file.write(b"x\n")
+        files = [*names, "TLX.hvl"]
+        sources = [os.path.join(source, name) for name in names] + [hvl]
+
+        def apply():
+            subprocess.run([options.patchtool, "apply", patch, "--folder", folder], check=True,
+                           stdout=subprocess.DEVNULL)
+
+        def copy_and_rename():
+            for name, path in zip(files, sources):
+                staging = os.path.join(folder, name + ".tmp")
+                subprocess.run(["cp", path, staging], check=True)
+                os.replace(staging, os.path.join(folder, name))
+
+        apply()  # warm the caches
+        copy_and_rename()
+        apply_seconds = best_of(options.repeat, apply)
+        copy_seconds = best_of(options.repeat, copy_and_rename)
+        idle = peak_rss_kib([options.patchtool, "--help"])
+        peak = peak_rss_kib([options.patchtool, "apply", patch, "--folder", folder])
+        size = sum(os.path.getsize(path) for path in sources)
+        print(f"payload: {size / (1 << 20):.1f} MiB in {len(files)} entries")
+        print(f"patchtool apply:      {apply_seconds * 1000:8.1f} ms  ({size / apply_seconds / 1e9:.2f} GB/s)")
+        print(f"cp + rename:          {copy_seconds * 1000:8.1f} ms  ({size / copy_seconds / 1e9:.2f} GB/s)")
+        print(f"ratio apply / copy:   {apply_seconds / copy_seconds:8.2f}")
+        print(f"peak memory: idle {idle} KiB, apply {peak} KiB, above idle {peak - idle} KiB")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
