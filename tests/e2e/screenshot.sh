@@ -16,7 +16,7 @@ rm -f "$out/progress-dialog.png" "$out/progress-dialog-screen.png"
 
 # The host pumps until this file exists; it sees it through Wine's drive Z:, the Unix root.
 marker=$(mktemp -u "${TMPDIR:-/tmp}/vennholt-screenshot.XXXXXX")
-"$root/scripts/wine-run" "$host" --hold "Z:${marker//\//\\}" &
+"${VENNHOLT_WINE_RUNNER:-$root/scripts/wine-run}" "$host" --hold "Z:${marker//\//\\}" &
 host_pid=$!
 finish() {
     touch "$marker"
