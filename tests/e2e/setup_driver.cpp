@@ -3,6 +3,7 @@
 //   engine-mutex   create the game's mutex and hold it until the driver ends, as the game would
 //   start[:N]      start a copy of setup.exe (copies are numbered 1, 2, ... in order); with N, its
 //                  update run is held when the file label is set for the Nth time (setup_probe.cpp)
+//   start:no-dialog  start a copy that cannot create its progress dialog
 //   box            wait for a message box of any copy and report it
 //   answer:A       answer the box reported last with yes, no or ok, and wait until it is gone
 //   held           wait until the held copy's run stops at its label, and report the label
@@ -171,7 +172,17 @@ int copyOfWindow(const Session& session, HWND window) {
     return copyOfProcess(session, processId);
 }
 
-bool startCopy(Session& session, unsigned holdAt) {
+bool placeProbe(Session& session, HMODULE probe, const char* name, int kind, DWORD threadId) {
+    const auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(probe, name)));
+    if (hook == nullptr || SetWindowsHookExA(kind, hook, probe, threadId) == nullptr) {
+        error(session, "start", std::string("the probe's ") + name + " could not be placed (" +
+                                    std::to_string(GetLastError()) + ")");
+        return false;
+    }
+    return true;
+}
+
+bool startCopy(Session& session, unsigned holdAt, bool refuseDialog) {
     Copy copy;
     const std::string number = std::to_string(session.copies.size() + 1);
     copy.eventPrefix = "Local\\vennholt-e2e-" + std::to_string(GetCurrentProcessId()) + "-" + number;
@@ -180,6 +191,7 @@ bool startCopy(Session& session, unsigned holdAt) {
         copy.release = CreateEventA(nullptr, FALSE, FALSE, (copy.eventPrefix + "-release").c_str());
     }
     SetEnvironmentVariableA("VENNHOLT_E2E_HOLD", (std::to_string(holdAt) + " " + copy.eventPrefix).c_str());
+    SetEnvironmentVariableA("VENNHOLT_E2E_REFUSE_DIALOG", refuseDialog ? "1" : nullptr);
     std::string commandLine = "\"" + session.setupPath + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -190,10 +202,8 @@ bool startCopy(Session& session, unsigned holdAt) {
         return false;
     }
     HMODULE probe = LoadLibraryA((ownFolder() + probeDllName).c_str());
-    const auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(probe, probeHookName)));
-    if (hook == nullptr || SetWindowsHookExA(WH_CALLWNDPROCRET, hook, probe, copy.process.dwThreadId) == nullptr) {
-        error(session, "start", "the probe could not be placed (" + std::to_string(GetLastError()) + ")");
-    }
+    placeProbe(session, probe, probeHookName, WH_CALLWNDPROCRET, copy.process.dwThreadId);
+    placeProbe(session, probe, probeCreateHookName, WH_CBT, copy.process.dwThreadId);
     ResumeThread(copy.process.hThread);
     session.copies.push_back(copy);
     return true;
@@ -367,7 +377,10 @@ bool runStep(Session& session, const std::string& step) {
         return session.engineMutex != nullptr;
     }
     if (name == "start") {
-        return startCopy(session, argument.empty() ? 0 : static_cast<unsigned>(std::stoul(argument)));
+        if (argument == "no-dialog") {
+            return startCopy(session, 0, true);
+        }
+        return startCopy(session, argument.empty() ? 0 : static_cast<unsigned>(std::stoul(argument)), false);
     }
     if (name == "box") {
         return waitForBox(session);

@@ -36,7 +36,8 @@ REGISTRY_KEY = r"HKLM\Software\Halvorn\Vennholt"
 PAYLOAD_OFFSET = 0x60000
 
 # Exit statuses, as the 32-bit values the driver reports.
-NOT_INSTALLED, ENGINE_RUNNING, NO_CONSENT, ANOTHER_COPY = 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD, 0xFFFFFFFB
+NOT_INSTALLED, ENGINE_RUNNING, NO_CONSENT, DIALOG_FAILED, ANOTHER_COPY = (
+    0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD, 0xFFFFFFFC, 0xFFFFFFFB)
 OK, DAMAGED, TOO_MANY, WRITE_FAILED, UNINSTALL_FAILED, ABORTED, CANCELLED = (
     0, 0x80000001, 0x80000002, 0x80000004, 0x80000005, 0x80000006, 0x80000007)
 
@@ -288,6 +289,9 @@ SCENARIOS = {
     "second-copy": Scenario(
         ["start", "box", "start", "exit:2", "answer:no", "exit:1"],
         [box("consent"), exit_status(ANOTHER_COPY, copy=2), exit_status(NO_CONSENT)], "unchanged"),
+    "dialog-not-created": Scenario(
+        ["start:no-dialog", "box", "answer:yes", *FINISH_OK],
+        [box("consent"), box("dialog failed"), exit_status(DIALOG_FAILED)], "unchanged"),
     "abort-before-first-file": Scenario(
         ["start:1", "box", "answer:yes", "held", "staging", "click", "release", "box", "staging", "answer:yes",
          "exit:1"],

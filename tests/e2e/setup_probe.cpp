@@ -11,6 +11,11 @@
 //   so only code inside setup.exe can compare them. The answer is left on the box as the window
 //   property "vennholt-e2e-icon" (see probeIconNames), which the driver reads.
 //
+// - As a second hook (WH_CBT), it can refuse to let the progress dialog be created, when the
+//   environment variable VENNHOLT_E2E_REFUSE_DIALOG is set: the dialog is the one top-level
+//   dialog-class window created from the program's own module (message boxes come from the
+//   platform's).
+//
 // The driver passes "N PREFIX" in the environment variable VENNHOLT_E2E_HOLD of the copy it starts
 // (N = 0: never hold); the events are named "PREFIX-held" (set by the probe) and "PREFIX-release"
 // (set by the driver). The probe waits at most holdLimitMs, so a driver that went away never stops
@@ -90,7 +95,20 @@ void markIcon(HWND box) {
     SetPropA(box, probeIconProperty, reinterpret_cast<HANDLE>(icon));
 }
 
+bool isProgressDialog(const CREATESTRUCTA& window) {
+    const bool dialogClass = IS_INTRESOURCE(window.lpszClass) && reinterpret_cast<uintptr_t>(window.lpszClass) == 0x8002;
+    return dialogClass && window.hwndParent == nullptr && window.hInstance == GetModuleHandleA(nullptr);
+}
+
 }  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK setupProbeCreateHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && GetEnvironmentVariableA("VENNHOLT_E2E_REFUSE_DIALOG", nullptr, 0) > 0 &&
+        isProgressDialog(*reinterpret_cast<const CBT_CREATEWNDA*>(lParam)->lpcs)) {
+        return 1;  // the window is not created
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK setupProbeHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION) {

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 inline constexpr char probeDllName[] = "setup_probe.dll";
-inline constexpr char probeHookName[] = "setupProbeHook";
+inline constexpr char probeHookName[] = "setupProbeHook";              // WH_CALLWNDPROCRET
+inline constexpr char probeCreateHookName[] = "setupProbeCreateHook";  // WH_CBT
 
 // The window property a message box gets from the probe, and its values; a box without the property
 // was not seen by the probe.
