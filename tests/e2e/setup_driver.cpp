@@ -19,6 +19,7 @@
 //   held copy=K label=HEX
 //   staging new=NAME,... changed=NAME,...
 //   exit copy=K status=0xXXXXXXXX
+//   dead-destroyed copy=K    (after the exit line: the copy destroyed a window that no longer existed)
 //   error step=STEP what=...
 // At the end every copy still running is waited for and, if need be, terminated (reported as error).
 #include "tests/e2e/setup_driver.h"
@@ -44,6 +45,7 @@ struct Copy {
     std::string eventPrefix;  // of the hold events
     HANDLE held = nullptr;  // both null when the run is not held
     HANDLE release = nullptr;
+    HANDLE deadDestroyed = nullptr;  // set when the copy destroys a window that no longer exists
     bool ended = false;
 };
 
@@ -190,6 +192,7 @@ bool startCopy(Session& session, unsigned holdAt, bool refuseDialog) {
         copy.held = CreateEventA(nullptr, FALSE, FALSE, (copy.eventPrefix + "-held").c_str());
         copy.release = CreateEventA(nullptr, FALSE, FALSE, (copy.eventPrefix + "-release").c_str());
     }
+    copy.deadDestroyed = CreateEventA(nullptr, TRUE, FALSE, (copy.eventPrefix + "-dead-destroyed").c_str());
     SetEnvironmentVariableA("VENNHOLT_E2E_HOLD", (std::to_string(holdAt) + " " + copy.eventPrefix).c_str());
     SetEnvironmentVariableA("VENNHOLT_E2E_REFUSE_DIALOG", refuseDialog ? "1" : nullptr);
     std::string commandLine = "\"" + session.setupPath + "\"";
@@ -364,6 +367,9 @@ bool waitForExit(Session& session, size_t number, DWORD timeoutMs) {
     DWORD status = 0;
     GetExitCodeProcess(copy.process.hProcess, &status);
     std::printf("exit copy=%zu status=0x%08lX\n", number, static_cast<unsigned long>(status));
+    if (WaitForSingleObject(copy.deadDestroyed, 0) == WAIT_OBJECT_0) {
+        std::printf("dead-destroyed copy=%zu\n", number);
+    }
     copy.ended = true;
     return true;
 }
@@ -437,7 +443,7 @@ int runSetupSteps(int argc, char** argv) {
         }
     }
     for (Copy& copy : session.copies) {
-        for (HANDLE handle : {copy.process.hProcess, copy.process.hThread, copy.held, copy.release}) {
+        for (HANDLE handle : {copy.process.hProcess, copy.process.hThread, copy.held, copy.release, copy.deadDestroyed}) {
             if (handle != nullptr) {
                 CloseHandle(handle);
             }
