@@ -16,7 +16,7 @@
 //
 // Report lines (texts as code page 932 bytes in hex):
 //   box copy=K text=HEX caption=HEX owner=none|dialog|other buttons=yes,no default=no icon=question
-//   held copy=K label=HEX
+//   held copy=K label=HEX caption=HEX visible=0|1    (the progress dialog while the run is held)
 //   staging new=NAME,... changed=NAME,...
 //   exit copy=K status=0xXXXXXXXX
 //   dead-destroyed copy=K    (after the exit line: the copy destroyed a window that no longer existed)
@@ -37,6 +37,10 @@
 #include "tests/e2e/window_driver.h"
 
 namespace {
+
+// The longest wait for a box, a held run or (twice that) the end of a copy; generous, as the machine
+// may be busy, and only reached when something went wrong.
+constexpr DWORD setupWaitMs = 20000;
 
 constexpr char engineMutexName[] = "Pelmar General Interpreter for Vennholt is executing.";
 
@@ -270,18 +274,25 @@ void reportBox(const Session& session, HWND box, bool unexpected) {
                 unexpected ? " unexpected=1" : "");
 }
 
+// Waits for a box and reports it once the probe has marked its icon (the box can become visible
+// while it is still being set up); a box the probe never marks is reported when the time is up.
 bool waitForBox(Session& session) {
     const DWORD start = GetTickCount();
+    HWND box = nullptr;
     do {
-        if (HWND box = findBox(session)) {
-            reportBox(session, box, false);
-            session.lastBox = box;
-            return true;
+        box = findBox(session);
+        if (box != nullptr && GetPropA(box, probeIconProperty) != nullptr) {
+            break;
         }
         Sleep(10);
-    } while (GetTickCount() - start < driverWaitMs);
-    error(session, "box", "no message box appeared");
-    return false;
+    } while (GetTickCount() - start < setupWaitMs);
+    if (box == nullptr) {
+        error(session, "box", "no message box appeared");
+        return false;
+    }
+    reportBox(session, box, false);
+    session.lastBox = box;
+    return true;
 }
 
 bool answerBox(Session& session, const std::string& answer) {
@@ -307,12 +318,14 @@ bool waitHeld(Session& session) {
         if (copy.held == nullptr) {
             continue;
         }
-        if (WaitForSingleObject(copy.held, driverWaitMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(copy.held, setupWaitMs) != WAIT_OBJECT_0) {
             error(session, "held", "the run did not reach its label");
             return false;
         }
         HWND dialog = progressDialog(session, static_cast<int>(i) + 1);
-        std::printf("held copy=%zu label=%s\n", i + 1, hex(controlText(dialog, IDC_FILE_LABEL)).c_str());
+        std::printf("held copy=%zu label=%s caption=%s visible=%d\n", i + 1,
+                    hex(controlText(dialog, IDC_FILE_LABEL)).c_str(), hex(windowText(dialog)).c_str(),
+                    dialog != nullptr && IsWindowVisible(dialog) ? 1 : 0);
         return true;
     }
     error(session, "held", "no copy is held");
@@ -408,7 +421,7 @@ bool runStep(Session& session, const std::string& step) {
         return true;
     }
     if (name == "exit") {
-        return waitForExit(session, std::stoul(argument), driverWaitMs * 3);
+        return waitForExit(session, std::stoul(argument), setupWaitMs * 2);
     }
     error(session, step, "unknown step");
     return false;

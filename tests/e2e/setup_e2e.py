@@ -246,7 +246,9 @@ def abort_question():
 
 
 def held(target):
-    return f"held copy=1 label={hex_bytes(setup_texts.label_bytes(target))}"
+    """The run held while the label names target: the dialog is shown, with the window title."""
+    return (f"held copy=1 label={hex_bytes(setup_texts.label_bytes(target))} "
+            f"caption={hex_bytes(setup_texts.title_bytes())} visible=1")
 
 
 def staging(*names):
