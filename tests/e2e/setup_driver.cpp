@@ -47,7 +47,7 @@ constexpr char engineMutexName[] = "Pelmar General Interpreter for Vennholt is e
 struct Copy {
     PROCESS_INFORMATION process{};
     std::string eventPrefix;  // of the hold events
-    HANDLE held = nullptr;  // both null when the run is not held
+    HANDLE held = nullptr;    // both null when the run is not held
     HANDLE release = nullptr;
     HANDLE deadDestroyed = nullptr;  // set when the copy destroys a window that no longer exists
     bool ended = false;
@@ -96,8 +96,8 @@ std::string ownFolder() {
 uint64_t fileHash(const std::string& path, uint64_t* size) {
     uint64_t hash = 1469598103934665603ull;  // FNV-1a
     *size = 0;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -181,8 +181,8 @@ int copyOfWindow(const Session& session, HWND window) {
 bool placeProbe(Session& session, HMODULE probe, const char* name, int kind, DWORD threadId) {
     const auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(probe, name)));
     if (hook == nullptr || SetWindowsHookExA(kind, hook, probe, threadId) == nullptr) {
-        error(session, "start", std::string("the probe's ") + name + " could not be placed (" +
-                                    std::to_string(GetLastError()) + ")");
+        error(session, "start",
+              std::string("the probe's ") + name + " could not be placed (" + std::to_string(GetLastError()) + ")");
         return false;
     }
     return true;
@@ -244,13 +244,20 @@ HWND findBox(const Session& session) {
 // The standard icon the box shows, as the probe inside setup.exe found it.
 std::string boxIcon(HWND box) {
     switch (reinterpret_cast<uintptr_t>(GetPropA(box, probeIconProperty))) {
-        case probeIconNone: return "none";
-        case probeIconInformation: return "information";
-        case probeIconWarning: return "warning";
-        case probeIconQuestion: return "question";
-        case probeIconError: return "error";
-        case probeIconOther: return "other";
-        default: return "unknown";
+        case probeIconNone:
+            return "none";
+        case probeIconInformation:
+            return "information";
+        case probeIconWarning:
+            return "warning";
+        case probeIconQuestion:
+            return "question";
+        case probeIconError:
+            return "error";
+        case probeIconOther:
+            return "other";
+        default:
+            return "unknown";
     }
 }
 
@@ -456,7 +463,8 @@ int runSetupSteps(int argc, char** argv) {
         }
     }
     for (Copy& copy : session.copies) {
-        for (HANDLE handle : {copy.process.hProcess, copy.process.hThread, copy.held, copy.release, copy.deadDestroyed}) {
+        for (HANDLE handle :
+             {copy.process.hProcess, copy.process.hThread, copy.held, copy.release, copy.deadDestroyed}) {
             if (handle != nullptr) {
                 CloseHandle(handle);
             }

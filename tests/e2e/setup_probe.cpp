@@ -21,6 +21,8 @@
 // (N = 0: never hold). The events are named "PREFIX-held" (set by the probe), "PREFIX-release" (set
 // by the driver) and "PREFIX-dead-destroyed" (set by the probe). The probe waits at most
 // holdLimitMs, so a driver that went away never stops the run for good.
+#include "tests/e2e/setup_probe.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -31,7 +33,6 @@
 #include <utility>
 
 #include "resources/resource_ids.h"
-#include "tests/e2e/setup_probe.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 // The start-up's decisions that need no window: the install-folder lookup against the real registry
 // (under a key of its own in HKEY_LOCAL_MACHINE) and the choice of the outcome message.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -21,9 +20,9 @@ const std::string keyPath = "Software\\" + brand + "\\" + product;
 class InstallFolderTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
     }
     void TearDown() override {
         RegCloseKey(key);
@@ -45,7 +44,7 @@ std::string withZero(const std::string& text) { return text + std::string(1, '\0
 struct FolderCase {
     const char* name;
     DWORD type;
-    std::string stored;    // the value's bytes as written
+    std::string stored;  // the value's bytes as written
     bool found;
     std::string expected;  // the folder read, when found
 };
