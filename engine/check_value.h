@@ -21,3 +21,13 @@ struct CheckValue {
 
     uint8_t stored[checkValueSize] = {};
 };
+
+// The ways update() can fold long inputs, narrowest first; all give the same bytes. update() takes
+// the widest one the processor has unless told otherwise: tests and the benchmark try each in turn.
+enum class CheckValuePath : uint8_t { Plain, Sse2, Avx2 };
+
+// The widest path this build and processor can take.
+CheckValuePath widestCheckValuePath();
+// Makes update() take at most `path`, or the widest available when that is narrower; returns the
+// path update() takes from now on.
+CheckValuePath limitCheckValuePath(CheckValuePath path);

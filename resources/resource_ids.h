@@ -8,3 +8,6 @@
 #define IDC_FILE_LABEL 1001
 #define IDC_FILE_BAR 1002
 #define IDC_OVERALL_BAR 1003
+
+/* setup.exe's icon group. */
+#define IDI_SETUP 101

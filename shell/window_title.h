@@ -3,3 +3,6 @@
 // text. Filled once at start, before the first box can appear, and never changed afterwards.
 
 extern char windowTitle[1024];
+
+// Copies the title "「Vennholt」 更新パッチ ver 1.01" (code page 932) into windowTitle.
+void fillWindowTitle();

@@ -462,6 +462,85 @@ def test_apply_command_line_errors():
         check(run("apply", "--help").returncode == 0, "apply --help")
 
 
+def entry_bytes(patch, listing, name):
+    with open(patch, "rb") as file:
+        image = file.read()
+    for entry in listing["entries"]:
+        if entry["name"] == name:
+            return image[entry["position"]:entry["position"] + entry["size"]]
+    raise Failure(f"no entry {name}")
+
+
+def test_build_from_folder_packs_sorted_files_and_makes_the_version_list():
+    rng = random.Random(11)
+    with tempfile.TemporaryDirectory() as parent:
+        game = os.path.join(parent, "game")
+        files = {"voice.arc": rng.randbytes(3000), "データ.arc": rng.randbytes((1 << 20) + 5), "TLX.exe": b"",
+                 "bgm.arc": rng.randbytes(17)}
+        make_folder(game, files)
+        stub = os.path.join(parent, "stub.exe")
+        with open(stub, "wb") as file:
+            file.write(b"MZ" + bytes(100))
+        patch = os.path.join(parent, "setup.exe")
+        run_ok("build", "--stub", stub, "--out", patch, "--from", game)
+        listing = list_json(patch)
+        names = [entry["name"] for entry in listing["entries"]]
+        expected_order = sorted(files, key=lambda name: name.encode("utf-8")) + ["TLX.hvl"]
+        check(names == expected_order, f"entries {names}")
+        records = [(name.encode("cp932"), reference_check_value(files[name])) for name in expected_order[:-1]]
+        check(entry_bytes(patch, listing, "TLX.hvl") == version_list(records), "the made version list differs")
+        for name, data in files.items():
+            check(entry_bytes(patch, listing, name) == data, f"{name} packed wrongly")
+
+        # The same patch, with the whole game's list from another folder and an order file.
+        whole = os.path.join(parent, "whole")
+        make_folder(whole, {**files, "movie.arc": b"movie"})
+        order = os.path.join(parent, "order.txt")
+        with open(order, "w", encoding="utf-8") as file:
+            file.write("bgm.arc\r\n\nvoice.arc\n")
+        run_ok("build", "--stub", stub, "--out", patch, "--from", game, "--order", order, "--hvl-from", whole)
+        listing = list_json(patch)
+        check([entry["name"] for entry in listing["entries"]] == ["bgm.arc", "voice.arc", "TLX.hvl"], "order file")
+        everything = sorted({**files, "movie.arc": b"movie"}, key=lambda name: name.encode("utf-8"))
+        records = [(name.encode("cp932"), reference_check_value(b"movie" if name == "movie.arc" else files[name]))
+                   for name in everything]
+        check(entry_bytes(patch, listing, "TLX.hvl") == version_list(records), "the list from --hvl-from differs")
+
+        # A given list is packed as it is.
+        given = os.path.join(parent, "given.hvl")
+        with open(given, "wb") as file:
+            file.write(b"QTS_____" + bytes(8))
+        run_ok("build", "--stub", stub, "--out", patch, "--from", game, "--hvl", given, "bgm.arc")
+        listing = list_json(patch)
+        check(entry_bytes(patch, listing, "TLX.hvl") == b"QTS_____" + bytes(8), "the given list was changed")
+
+
+def test_build_refuses_what_the_updater_could_not_install_before_writing():
+    with tempfile.TemporaryDirectory() as parent:
+        stub = os.path.join(parent, "stub.exe")
+        with open(stub, "wb") as file:
+            file.write(b"MZ")
+        patch = os.path.join(parent, "setup.exe")
+        full = os.path.join(parent, "full")
+        make_folder(full, {f"f{i:02}.dat": b"x" for i in range(32)})
+        listed = os.path.join(parent, "listed")
+        make_folder(listed, {"a.arc": b"a", "TLX.hvl": b"QTS_V2__" + bytes(8)})
+        cases = [
+            (["--from", full], "33 entries with the version list"),
+            (["--from", listed, "--hvl", stub], "holds a version list already"),
+            (["--from", full, "--hvl", stub, "--hvl-from", full], "not both"),
+            ([f"..\\evil.arc={stub}"], "outside the game folder"),
+            ([f"C:evil.arc={stub}"], "outside the game folder"),
+            (["--order", stub], "go with --from"),
+        ]
+        for arguments, fragment in cases:
+            result = run("build", "--stub", stub, "--out", patch, *arguments)
+            check(result.returncode != 0 and fragment in result.stderr.decode("utf-8", "replace"),
+                  f"{arguments}: {result.returncode} {result.stderr!r}")
+            written = [name for name in os.listdir(parent) if name.startswith("setup.exe")]
+            check(not written, f"{arguments}: {written} written")
+
+
 CASES = {name[len("test_"):]: function for name, function in sorted(globals().items()) if name.startswith("test_")}
 
 

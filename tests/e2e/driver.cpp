@@ -2,6 +2,7 @@
 // program would, and reports what it saw.
 //
 //   driver SCENARIO [HOST]
+//   driver setup SETUP_EXE INSTALL_FOLDER STEP...   (setup_driver.cpp)
 //
 // Each scenario starts dialog_host (HOST, by default the one beside the driver), waits for its
 // progress dialog, clicks, answers and posts messages, and at the end compares the host's report of
@@ -17,6 +18,7 @@
 
 #include "resources/resource_ids.h"
 #include "tests/e2e/e2e_texts.h"
+#include "tests/e2e/setup_driver.h"
 #include "tests/e2e/window_driver.h"
 
 namespace {
@@ -297,8 +299,11 @@ int run(const Scenario& scenario, const std::string& hostPath) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line is out even if the driver is stopped
+    if (argc >= 2 && std::string(argv[1]) == "setup") {
+        return runSetupSteps(argc, argv);
+    }
     if (argc < 2 || argc > 3 || std::string(argv[1]) == "--help") {
-        std::printf("usage: driver SCENARIO [HOST]\nscenarios:");
+        std::printf("usage: driver SCENARIO [HOST]\n       driver setup SETUP_EXE INSTALL_FOLDER STEP...\nscenarios:");
         for (const Scenario& scenario : scenarios) {
             std::printf(" %s", scenario.name);
         }

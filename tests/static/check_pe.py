@@ -8,9 +8,12 @@ and must not import a MinGW runtime DLL: the C and C++ runtimes are linked in st
 program runs on a player's machine with nothing but the system DLLs. Nor may it import comctl32.dll,
 which an elevated program would otherwise look for first in its own, possibly writable folder; the
 program loads it from the system folder itself. Every image that carries the progress dialog
-(dialog 102) must carry it exactly as designed, and at least one image must carry it. Prints one
-line per check and a closing 'N passed, M failed'; exits 1 when anything failed or nothing was
-checked.
+(dialog 102) must carry it exactly as designed, and at least one image must carry it.
+
+BUILD_DIR/setup.exe, the updater, must exist and is checked further (setup_image.py): GUI
+subsystem, image ending before the payload offset 0x60000, imports, texts and every resource.
+Prints one line per check and a closing 'N passed, M failed'; exits 1 when anything failed or
+nothing was checked.
 """
 import pathlib
 import sys
@@ -18,6 +21,7 @@ import sys
 import pefile
 
 import dialog_template
+import setup_image
 
 MINGW_RUNTIME_PREFIXES = ("libstdc++", "libgcc", "libwinpthread", "libssp", "libatomic")
 
@@ -55,6 +59,11 @@ def main(argv):
     ok = bool(dialogs)
     print(f"{'ok  ' if ok else 'FAIL'} dialog 102 carried ({', '.join(dialogs) or 'by no image'})")
     passed, failed = passed + ok, failed + (not ok)
+    setup = build_dir / "setup.exe"
+    results = list(setup_image.checks_for(setup, machine)) if setup.is_file() else [("present", False, "missing")]
+    for name, ok, detail in results:
+        print(f"{'ok  ' if ok else 'FAIL'} setup.exe: {name} ({detail})")
+        passed, failed = passed + ok, failed + (not ok)
     print(f"{passed} passed, {failed} failed")
     return 0 if failed == 0 and passed > 0 else 1
 

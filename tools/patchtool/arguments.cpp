@@ -1,6 +1,6 @@
 #include "tools/patchtool/arguments.h"
 
-bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionSpec>& specs,
+bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionRule>& rules,
                     ParsedArguments& parsed, std::string& error) {
     bool optionsEnded = false;
     for (size_t i = first; i < arguments.size(); ++i) {
@@ -23,11 +23,11 @@ bool parseArguments(const std::vector<std::string>& arguments, size_t first, con
         }
         const size_t equals = argument.find('=');
         const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs) {
-            if (name == candidate.name) spec = &candidate;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& candidate : rules) {
+            if (name == candidate.name) rule = &candidate;
         }
-        if (spec == nullptr) {
+        if (rule == nullptr) {
             error = "unknown option --" + name;
             return false;
         }
@@ -35,7 +35,7 @@ bool parseArguments(const std::vector<std::string>& arguments, size_t first, con
             error = "option --" + name + " given twice";
             return false;
         }
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (equals != std::string::npos) {
                 error = "option --" + name + " takes no value";
                 return false;

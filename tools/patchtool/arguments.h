@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;  // without the leading "--"
     bool takesValue;
 };
@@ -23,5 +23,5 @@ struct ParsedArguments {
 
 // Parses arguments[first..]. False, with a one-line reason in `error`, for an unknown option, an
 // option given twice, or a value missing.
-bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionSpec>& specs,
+bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionRule>& rules,
                     ParsedArguments& parsed, std::string& error);

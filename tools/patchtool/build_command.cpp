@@ -1,16 +1,22 @@
 // patchtool build: a patch from a setup.exe stub and the files it is to install.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/check_value.h"
 #include "engine/code_page.h"
+#include "engine/target_name.h"
 #include "engine/payload_archive.h"
 #include "formats/payload_archive_writer.h"
+#include "formats/version_list_writer.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/report.h"
 
@@ -26,7 +32,10 @@ struct PlannedEntry {
     std::string givenName;  // as typed, for messages
     std::string name;       // code page 932 bytes, as stored
     uint32_t size = 0;
+    bool generatedList = false;  // the version list made by this build from the packed files
 };
+
+constexpr char versionListName[] = "TLX.hvl";
 
 // The last component of a path: the installed name when none is given.
 std::string baseName(const std::string& path) {
@@ -51,11 +60,12 @@ std::string lowerCased(const std::string& name) {
     return work.data();
 }
 
-// ENTRY is PATH (installed under the path's file name) or NAME=PATH, split at the first "=".
-bool planEntry(const std::string& operand, ArchiveLayout layout, PlannedEntry& entry, std::string& error) {
-    const size_t equals = operand.find('=');
-    entry.path = equals == std::string::npos ? operand : operand.substr(equals + 1);
-    entry.givenName = equals == std::string::npos ? baseName(operand) : operand.substr(0, equals);
+// One entry: installed under `givenName` (as typed), read from `path`.
+bool planEntry(const std::string& givenName, const std::string& path, ArchiveLayout layout, PlannedEntry& entry,
+               std::string& error) {
+    entry.path = path;
+    entry.givenName = givenName;
+    const std::string operand = givenName + "=" + path;
     if (entry.path.empty()) {
         error = "entry '" + operand + "' names no file";
         return false;
@@ -70,6 +80,11 @@ bool planEntry(const std::string& operand, ArchiveLayout layout, PlannedEntry& e
         return false;
     }
     entry.name = *encoded;
+    if (!isSafeTargetName(entry.name.c_str())) {
+        error = "entry name '" + entry.givenName +
+                "' would be installed outside the game folder (absolute, a drive, or a '.' or '..' part)";
+        return false;
+    }
     const uint32_t longest = layoutInfo(layout).nameField - 1;
     if (entry.name.size() > longest) {
         error = "entry name '" + entry.givenName + "' is " + std::to_string(entry.name.size()) +
@@ -91,7 +106,7 @@ bool planEntry(const std::string& operand, ArchiveLayout layout, PlannedEntry& e
 
 // Copies exactly `count` bytes; the file must neither end early nor hold more.
 bool copyExactly(std::FILE* from, const std::string& fromPath, uint64_t count, PendingFile& to, uint8_t* buffer,
-                 std::string& error) {
+                 CheckValue* value, std::string& error) {
     while (count > 0) {
         const size_t wanted = count < chunkSize ? static_cast<size_t>(count) : chunkSize;
         const size_t moved = std::fread(buffer, 1, wanted, from);
@@ -99,6 +114,7 @@ bool copyExactly(std::FILE* from, const std::string& fromPath, uint64_t count, P
             error = fromPath + (std::ferror(from) ? ": " + lastSystemError() : ": became shorter while being read");
             return false;
         }
+        if (value != nullptr) value->update(buffer, static_cast<uint32_t>(moved));
         if (std::fwrite(buffer, 1, moved, to.stream) != moved) {
             error = to.temporary + ": " + lastSystemError();
             return false;
@@ -112,11 +128,12 @@ bool copyExactly(std::FILE* from, const std::string& fromPath, uint64_t count, P
     return true;
 }
 
-bool copyFile(const std::string& path, uint64_t expectedSize, PendingFile& to, uint8_t* buffer, std::string& error) {
+bool copyFile(const std::string& path, uint64_t expectedSize, PendingFile& to, uint8_t* buffer, CheckValue* value,
+              std::string& error) {
     uint64_t size = 0;
     std::FILE* from = openInputFile(path, size, error);
     if (from == nullptr) return false;
-    const bool copied = size == expectedSize ? copyExactly(from, path, size, to, buffer, error) : false;
+    const bool copied = size == expectedSize ? copyExactly(from, path, size, to, buffer, value, error) : false;
     if (size != expectedSize) error = path + ": changed while the patch was being built";
     std::fclose(from);
     return copied;
@@ -129,37 +146,73 @@ bool writeBytes(const uint8_t* bytes, size_t count, PendingFile& to, std::string
 }
 
 // Stub, zero padding, header and index, then every entry's bytes in order.
+// A generated version list is the last entry; its records, given beforehand or gathered from
+// the packed files' check values while they are copied, are written once all of them are known.
 bool writePatch(const std::string& stubPath, uint64_t stubSize, const std::vector<uint8_t>& head,
-                const std::vector<PlannedEntry>& entries, PendingFile& patch, std::string& error) {
+                const std::vector<PlannedEntry>& entries, std::vector<VersionRecordSource> records,
+                bool recordsGiven, PendingFile& patch, std::string& error) {
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
-    if (!copyFile(stubPath, stubSize, patch, buffer.get(), error)) return false;
+    if (!copyFile(stubPath, stubSize, patch, buffer.get(), nullptr, error)) return false;
     const std::vector<uint8_t> padding(payloadOffset - stubSize, 0);
     if (!writeBytes(padding.data(), padding.size(), patch, error)) return false;
     if (!writeBytes(head.data(), head.size(), patch, error)) return false;
     const bool showProgress = isTerminal(stderr);
+    const bool gatherRecords = !entries.empty() && entries.back().generatedList && !recordsGiven;
     bool copied = true;
     for (size_t i = 0; copied && i < entries.size(); ++i) {
+        const PlannedEntry& entry = entries[i];
         if (showProgress) {
             std::fprintf(stderr, "\rpatchtool: build: entry %zu of %zu: %s\x1b[K", i + 1, entries.size(),
-                         entries[i].givenName.c_str());
+                         entry.givenName.c_str());
         }
-        copied = copyFile(entries[i].path, entries[i].size, patch, buffer.get(), error);
+        if (entry.generatedList) {
+            const std::optional<std::vector<uint8_t>> list = makeVersionList(records);
+            if (!list || list->size() != entry.size) {
+                error = "the version list cannot be made from these names";
+                copied = false;
+            } else {
+                copied = writeBytes(list->data(), list->size(), patch, error);
+            }
+            continue;
+        }
+        CheckValue value;
+        value.reset();
+        copied = copyFile(entry.path, entry.size, patch, buffer.get(), gatherRecords ? &value : nullptr, error);
+        if (copied && gatherRecords) {
+            VersionRecordSource record{entry.name, {}};
+            std::copy(value.bytes(), value.bytes() + checkValueSize, record.checkValue.begin());
+            records.push_back(record);
+        }
     }
     if (showProgress) std::fprintf(stderr, "\r\x1b[K");
     return copied;
 }
 
-// Every ENTRY operand planned and checked, names compared as the updater compares them.
-bool planEntries(const std::vector<std::string>& operands, ArchiveLayout layout, std::vector<PlannedEntry>& entries,
-                 std::string& error) {
-    if (operands.size() > maxArchiveEntries) {
-        error = std::to_string(operands.size()) + " entries given; a patch holds at most " +
-                std::to_string(maxArchiveEntries);
+struct EntrySource {
+    std::string givenName;
+    std::string path;
+};
+
+// ENTRY is PATH (installed under the path's file name) or NAME=PATH, split at the first "=".
+EntrySource splitOperand(const std::string& operand) {
+    const size_t equals = operand.find('=');
+    if (equals == std::string::npos) return {baseName(operand), operand};
+    return {operand.substr(0, equals), operand.substr(equals + 1)};
+}
+
+// Every entry planned and checked, names compared as the updater compares them. `listRecords` is
+// the number of records of a version list this build makes (appended as the last entry), or none.
+bool planEntries(const std::vector<EntrySource>& sources, ArchiveLayout layout, std::optional<size_t> listRecords,
+                 std::vector<PlannedEntry>& entries, std::string& error) {
+    const size_t total = sources.size() + (listRecords ? 1 : 0);
+    if (total > maxArchiveEntries) {
+        error = std::to_string(total) + " entries" + (listRecords ? " with the version list" : "") +
+                "; a patch holds at most " + std::to_string(maxArchiveEntries);
         return false;
     }
-    for (const std::string& operand : operands) {
+    for (const EntrySource& source : sources) {
         PlannedEntry entry;
-        if (!planEntry(operand, layout, entry, error)) return false;
+        if (!planEntry(source.givenName, source.path, layout, entry, error)) return false;
         for (const PlannedEntry& earlier : entries) {
             if (lowerCased(earlier.name) == lowerCased(entry.name)) {
                 error = "entry name '" + entry.givenName +
@@ -168,6 +221,63 @@ bool planEntries(const std::vector<std::string>& operands, ArchiveLayout layout,
             }
         }
         entries.push_back(entry);
+    }
+    if (listRecords) {
+        PlannedEntry list;
+        list.givenName = list.name = versionListName;
+        list.size = versionListHeaderSize + static_cast<uint32_t>(*listRecords) * versionRecordLayoutV2.recordSize;
+        list.generatedList = true;
+        entries.push_back(list);
+    }
+    return true;
+}
+
+bool isVersionListName(const std::string& name) { return lowerCased(name) == "tlx.hvl"; }
+
+// Records for every file of `folder`, with their check values: the version list of a whole game
+// when the patch carries only some of its files.
+bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>& records, std::string& error) {
+    std::vector<std::string> names;
+    if (!listFolderFiles(folder, names, error)) return false;
+    for (const std::string& name : names) {
+        if (isVersionListName(name)) continue;
+        const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
+        if (!encoded || encoded->size() > maxVersionRecordName(VersionListVersion::V2)) {
+            error = folder + ": '" + name + "' cannot be a version list record name";
+            return false;
+        }
+        CheckValue value;
+        if (!checkValueOfFile(folder + "/" + name, value, error)) return false;
+        VersionRecordSource record{*encoded, {}};
+        std::copy(value.bytes(), value.bytes() + checkValueSize, record.checkValue.begin());
+        records.push_back(record);
+    }
+    return true;
+}
+
+// The entries of a --from build: the folder's files (in name order, in the order of --order, or
+// as the operands name them) and its version list: the folder's own TLX.hvl, --hvl FILE, or one
+// made by this build (from --hvl-from DIR, else from the packed files).
+bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sources,
+                std::optional<size_t>& listRecords, std::vector<VersionRecordSource>& records, std::string& error) {
+    const std::string& folder = arguments.value("from");
+    std::vector<std::string> names = arguments.operands;
+    if (arguments.has("order") && !readNameList(arguments.value("order"), names, error)) return false;
+    if (names.empty() && !listFolderFiles(folder, names, error)) return false;
+    bool folderHasList = false;
+    for (const std::string& name : names) {
+        sources.push_back({name, folder + "/" + name});
+        folderHasList = folderHasList || isVersionListName(name);
+    }
+    if (arguments.has("hvl")) {
+        if (folderHasList) {
+            error = folder + " holds a version list already; leave out --hvl or the folder's TLX.hvl";
+            return false;
+        }
+        sources.push_back({versionListName, arguments.value("hvl")});
+    } else if (!folderHasList) {
+        if (arguments.has("hvl-from") && !recordsOfFolder(arguments.value("hvl-from"), records, error)) return false;
+        listRecords = arguments.has("hvl-from") ? records.size() : sources.size();
     }
     return true;
 }
@@ -209,25 +319,49 @@ bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout,
     return true;
 }
 
+// The shipping stub, used when --stub is not given and it has been built.
+constexpr char defaultStub[] = "build/win32/setup.exe";
+
 int run(const ParsedArguments& arguments) {
-    if (!arguments.has("stub")) return usageError(command, "--stub STUB is required");
+    std::error_code ignored;
+    const bool haveDefaultStub = std::filesystem::is_regular_file(defaultStub, ignored);
+    if (!arguments.has("stub") && !haveDefaultStub) {
+        return usageError(command, std::string("--stub STUB is required (") + defaultStub + " is not there)");
+    }
     if (!arguments.has("out")) return usageError(command, "--out PATCH is required");
+    if (arguments.has("hvl") && arguments.has("hvl-from")) return usageError(command, "give --hvl or --hvl-from, not both");
+    if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order"))) {
+        return usageError(command, "--hvl-from and --order go with --from DIR");
+    }
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
-    const std::string& stubPath = arguments.value("stub");
+    const std::string stubPath = arguments.has("stub") ? arguments.value("stub") : defaultStub;
     const std::string& patchPath = arguments.value("out");
 
     std::string error;
+    std::vector<EntrySource> sources;
+    std::optional<size_t> listRecords;
+    std::vector<VersionRecordSource> records;
+    if (arguments.has("from")) {
+        if (!planFolder(arguments, sources, listRecords, records, error)) {
+            printError(command, error);
+            return exitFailed;
+        }
+    } else {
+        for (const std::string& operand : arguments.operands) sources.push_back(splitOperand(operand));
+        if (arguments.has("hvl")) sources.push_back({versionListName, arguments.value("hvl")});
+    }
+
     std::vector<PlannedEntry> entries;
     uint64_t stubSize = 0;
     std::vector<uint8_t> head;
     uint64_t patchSize = 0;
     PendingFile patch;
-    if (!planEntries(arguments.operands, layout, entries, error) || !checkStub(stubPath, stubSize, error) ||
+    if (!planEntries(sources, layout, listRecords, entries, error) || !checkStub(stubPath, stubSize, error) ||
         !planArchive(entries, layout, head, patchSize, error) || !createPendingFile(patchPath, patch, error)) {
         printError(command, error);
         return exitFailed;
     }
-    if (!writePatch(stubPath, stubSize, head, entries, patch, error)) {
+    if (!writePatch(stubPath, stubSize, head, entries, records, arguments.has("hvl-from"), patch, error)) {
         discardPendingFile(patch);
         printError(command, error);
         return exitFailed;
@@ -246,12 +380,15 @@ int run(const ParsedArguments& arguments) {
 const Command buildCommand = {
     "build",
     "build a patch from a setup.exe stub and the files to install",
-    "Usage: patchtool build --stub STUB --out PATCH [--legacy] [ENTRY...]\n"
+    "Usage: patchtool build [--stub STUB] --out PATCH [--legacy] [--hvl FILE] [ENTRY...]\n"
+    "       patchtool build [--stub STUB] --out PATCH --from DIR [--order LIST] [--hvl FILE | --hvl-from DIR]\n"
+    "                       [--legacy] [NAME...]\n"
     "\n"
     "Writes PATCH: the STUB executable padded with zero bytes to 0x60000 (393216), followed by a\n"
     "payload archive of the ENTRY files in the order given, their bytes back to back.\n"
     "\n"
-    "  --stub STUB   the updater executable; at most 393216 bytes\n"
+    "  --stub STUB   the updater executable; at most 393216 bytes. Default: build/win32/setup.exe\n"
+    "                when it has been built\n"
     "  --out PATCH   the patch to write; written under a temporary name and moved into place only\n"
     "                when complete, so a failed build leaves an existing PATCH untouched. An\n"
     "                existing PATCH must be a regular file (not a folder, device or link)\n"
@@ -261,7 +398,18 @@ const Command buildCommand = {
     "ENTRY is PATH, installed under the path's file name, or NAME=PATH (split at the first '=';\n"
     "a path that contains '=' needs the NAME=PATH form). Names are stored in code page 932 and may\n"
     "carry a folder part with '\\'. At most 32 entries; names that do not fit the layout, names\n"
-    "that code page 932 cannot hold and names given twice (ignoring case) are refused.\n",
-    {{"stub", true}, {"out", true}, {"legacy", false}},
+    "that code page 932 cannot hold, names the updater would install outside the game folder\n"
+    "(absolute, a drive, '.' or '..' parts) and names given twice (ignoring case) are refused,\n"
+    "before anything is written.\n"
+    "  --hvl FILE    add FILE as the version list entry TLX.hvl\n"
+    "\n"
+    "With --from DIR the entries are the files of DIR: all regular files directly in it, sorted by\n"
+    "name, or the NAMEs given, or the names of the list file --order LIST (one per line), in that\n"
+    "order. The version list is DIR's own TLX.hvl if it has one, else --hvl FILE, else one made by\n"
+    "this build and packed as the last entry TLX.hvl: with a record for every file of --hvl-from\n"
+    "DIR (the whole game, when the patch carries only some of its files), or by default with a\n"
+    "record for every packed file, whose check values are taken while the files are copied.\n",
+    {{"stub", true}, {"out", true}, {"legacy", false}, {"from", true}, {"order", true}, {"hvl", true},
+     {"hvl-from", true}},
     run,
 };

@@ -10,7 +10,7 @@ struct Command {
     const char* name;
     const char* summary;  // one line for the tool's own help
     const char* help;     // the command's --help text
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     int (*run)(const ParsedArguments& arguments);
 };
 
