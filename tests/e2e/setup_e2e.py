@@ -2,10 +2,10 @@
 """End-to-end tests of setup.exe under Wine, one CTest test per scenario.
 
     setup_e2e.py --list
-    setup_e2e.py --setup SETUP_EXE --driver DRIVER_EXE --patchtool PATCHTOOL SCENARIO
+    setup_e2e.py [--arch win64|win32] --setup SETUP_EXE --driver DRIVER_EXE --patchtool PATCHTOOL SCENARIO
 
 Each scenario starts from nothing: a fresh install folder under the Wine prefix's drive C:, the
-registry value that names it (set with 'reg add' in the prefix), and a patch built from the 64-bit
+registry value that names it (set with 'reg add' in the prefix), and a patch built from the given
 setup.exe stub, by the native patchtool ('hvl make', then 'build') or by the independent packer
 below, which writes the version list and the archive from the formats alone. The driver program
 (driver.exe setup ...) then plays the user: it answers the boxes, holds the run at a chosen entry,
@@ -14,8 +14,11 @@ and reports every box (text, caption, owner, buttons, icon) and the exit status.
 compares that report line by line with the lines it expects, and the install folder afterwards
 byte by byte with the state it expects.
 
-The prefix is the one scripts/wine-run uses ($VENNHOLT_WINEPREFIX, by default build/win64/wineprefix);
-scenarios must not run in parallel, as the updater allows only one copy of itself at a time.
+--arch names the build under test (win64 by default). The 64-bit programs run through
+scripts/wine-run in its prefix ($VENNHOLT_WINEPREFIX, by default build/win64/wineprefix), the
+32-bit ones through scripts/wine32-run in its prefix ($VENNHOLT_WINE32PREFIX, by default
+build/win32/wineprefix) on an emulated CPU, with smaller payloads. Scenarios must not run in
+parallel, as the updater allows only one copy of itself at a time.
 """
 import os
 import pathlib
@@ -29,8 +32,14 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "static"))
 import setup_texts  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-WINE_RUN = ROOT / "scripts" / "wine-run"
-PREFIX = pathlib.Path(os.environ.get("VENNHOLT_WINEPREFIX") or ROOT / "build" / "win64" / "wineprefix")
+# Per build under test: the runner of its programs and that runner's prefix (see use_architecture).
+ARCHITECTURES = {
+    "win64": (ROOT / "scripts" / "wine-run",
+              os.environ.get("VENNHOLT_WINEPREFIX") or ROOT / "build" / "win64" / "wineprefix"),
+    "win32": (ROOT / "scripts" / "wine32-run",
+              os.environ.get("VENNHOLT_WINE32PREFIX") or ROOT / "build" / "win32" / "wineprefix"),
+}
+WINE_RUN, PREFIX = ARCHITECTURES["win64"][0], pathlib.Path(ARCHITECTURES["win64"][1])
 REGISTRY_KEY = r"HKLM\Software\Halvorn\Vennholt"
 
 PAYLOAD_OFFSET = 0x60000
@@ -51,6 +60,9 @@ RECORDS = ["data1.arc", "data2.arc", "Sub/data3.arc", "TLX.exe", "old.arc", "gon
 TARGETS = ["data1.arc", "data2.arc", "Sub\\data3.arc", "TLX.hvl", "TLX.exe"]
 SIZES = {"data1.arc": 2_500_000, "data2.arc": 300_000, "Sub/data3.arc": 1000, "TLX.exe": 5000,
          "old.arc": 700, "gone.arc": 800}
+# On the emulated CPU every file fits in one chunk of the run's copy loop; the unit tests cover files
+# of several chunks on both builds.
+SMALL_SIZES = dict(SIZES, **{"data1.arc": 25_000, "data2.arc": 3000})
 
 # The install folder before the update: older copies of two payload files, a file only it has,
 # the empty folder Sub, an older version list and the uninstall list.
@@ -371,21 +383,32 @@ def run_scenario(name, tools):
     shutil.rmtree(world.base, ignore_errors=True)
 
 
+def use_architecture(name):
+    global WINE_RUN, PREFIX, SIZES
+    WINE_RUN, PREFIX = ARCHITECTURES[name][0], pathlib.Path(ARCHITECTURES[name][1])
+    if name == "win32":
+        SIZES = SMALL_SIZES
+
+
 def main(argv):
     if argv[1:] == ["--list"]:
         print(";".join(SCENARIOS))
         return 0
-    tools, rest = {}, argv[1:]
-    while len(rest) >= 2 and rest[0] in ("--setup", "--driver", "--patchtool"):
-        tools[rest[0][2:]] = os.path.abspath(rest[1])
+    tools, rest, architecture = {}, argv[1:], "win64"
+    while len(rest) >= 2 and rest[0] in ("--setup", "--driver", "--patchtool", "--arch"):
+        if rest[0] == "--arch":
+            architecture = rest[1]
+        else:
+            tools[rest[0][2:]] = os.path.abspath(rest[1])
         rest = rest[2:]
-    if len(tools) != 3 or len(rest) != 1 or rest[0] not in SCENARIOS:
+    if len(tools) != 3 or len(rest) != 1 or rest[0] not in SCENARIOS or architecture not in ARCHITECTURES:
         print(__doc__.strip())
         return 0 if argv[1:] in (["-h"], ["--help"]) else 2
     missing = [path for path in tools.values() if not os.path.isfile(path)]
     if missing:
         print(f"FAILED {rest[0]}: not built: {', '.join(missing)} (the native patchtool comes from the native preset)")
         return 1
+    use_architecture(architecture)
     try:
         run_scenario(rest[0], tools)
     except (Failure, subprocess.TimeoutExpired) as failure:
