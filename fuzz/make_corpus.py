@@ -103,10 +103,10 @@ def seeds_installed_version_list():
 def seeds_uninstall_list():
     texts = [b"$Dir\r\nData.arc\r\ndata.ARC\r\n", b"a.arc\na.arc \n\tb.arc\r\r\n\n c.arc", b"\r\n\r\n  \t\r\n",
              b"$only\n$lines\n", b"x.arc\0hidden.arc\n", b"\x82\x60\x82\x61.arc\r\n\xb1\xb2.arc\r\n\x83\x5c\n",
-             b"last line without end", b"", b"l" * 900 + b"\n" + b"m" * 10]
-    names = [b"new.arc\0DATA.arc", b"Sub\\Data.arc\0$dir\0", b"", b"a\0a\0A", b"\x82\x60.ARC"]
+             b"last line without end", b"", b"l" * 900 + b"\n" + b"m" * 10, b"a\r\nhalf a character\x95"]
+    names = [b"new.arc\0DATA.arc", b"Sub\\Data.arc\0$dir\0", b"", b"a\0a\0A", b"\x82\x60.ARC", b"half\x95\0next"]
     for text in texts:
-        for name_list in names[:3]:
+        for name_list in names[:3] + names[5:]:
             yield bytes([NO_FAULT, 0]) + struct.pack("<H", len(text)) + text + name_list
     for control in (0, 1, 2, 4, 8 | 1, 8 | 2, NO_FAULT | 16):
         yield bytes([control, 0]) + struct.pack("<H", len(texts[0])) + texts[0] + names[0]
@@ -133,6 +133,8 @@ def seeds_update_run():
     yield plain + archive([(b"..\\outside\\secret.txt", b"escape"), (b"b.arc", b)])
     yield plain + archive([(b"x.arc", b"1"), (b"X.ARC", b"2")])
     yield plain + archive([(b"uninst.lst", b"replaced\r\n"), (b"TLX.hvl", listed)])
+    yield plain + archive([(b"a.arc", a), (b"uninst.lst.new", b"n"), (b"TLX.hvl.prune~", b"p")])
+    yield plain + archive([(b"a.arc", a), (b"half\x95", b"h")])
     yield plain + archive([(b"b.arc", b)], legacy=True)
     yield plain + archive([])
     yield plain + archive(entries, count=33)
