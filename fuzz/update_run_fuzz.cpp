@@ -19,6 +19,8 @@
 //   uninst.lst untouched otherwise; every target replaced for Ok and UninstallListFailed, TLX.hvl
 //   pruned, and uninst.lst merged (Ok) or untouched (UninstallListFailed);
 // - apart from that the folder is byte for byte as before: no staging or temporary file survives;
+// - a failed open displays nothing, a run without controls only pumps, and a run that staged
+//   everything moved the overall bar through every entry, each one's file bar full first;
 // - with no disturbed operation and no stop, a well-formed patch (readable entries, plain distinct
 //   names, matching check values) ends with Ok, or UninstallListFailed when there is no list to
 //   merge into, and a damaged open ends with the reference's code.
@@ -140,6 +142,25 @@ std::string installedMismatch(const Expectation& expectation, const std::vector<
     return "";
 }
 
+// The progress shown by a run that staged every entry: the overall bar counts the entries in
+// order up to the last, and the file bar of every entry with bytes reaches its end before the
+// entry counts as done.
+void checkProgress(const std::vector<std::string>& calls, const ReferenceArchive& archive) {
+    uint32_t done = 0;
+    bool fileBarFull = false;
+    for (const std::string& call : calls) {
+        if (call == "position file 65535") fileBarFull = true;
+        if (call.rfind("position overall ", 0) != 0) continue;
+        const uint32_t position = static_cast<uint32_t>(std::stoul(call.substr(17)));
+        if (position == 0) continue;
+        FUZZ_CHECK(position == done + 1, "overall bar moved to %u after %u entries", position, done);
+        FUZZ_CHECK(fileBarFull || archive.entries[done].size == 0, "entry %u done before its file bar was full", done);
+        done = position;
+        fileBarFull = false;
+    }
+    FUZZ_CHECK(done == archive.entries.size(), "overall bar ended at %u of %zu", done, archive.entries.size());
+}
+
 bool isFolderPath(const std::string& path) { return path == folderName || path.rfind(inFolder(""), 0) == 0; }
 
 Tree part(const Tree& tree, bool folder) {
@@ -205,7 +226,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(disturbed || result == archive.result, "open: result 0x%08X, expected 0x%08X", result,
                    archive.result);
         FUZZ_CHECK(before == after, "a failed open changed the folder:%s", describeDifference(before, after).c_str());
+        if (!disturbed) FUZZ_CHECK(host.calls.empty(), "a failed open displayed or pumped");
         return 0;
+    }
+    if (!host.withControls) {
+        for (const std::string& call : host.calls) {
+            FUZZ_CHECK(call.rfind("pump ", 0) == 0, "a run without controls displayed: %s", call.c_str());
+        }
     }
     const size_t count = archive.entries.size();
     const std::vector<std::string>& installed = report.installed;
@@ -226,6 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (complete) {
         FUZZ_CHECK(installed.size() == count, "result 0x%08X with %zu of %zu entries installed", result,
                    installed.size(), count);
+        if (host.withControls) checkProgress(host.calls, archive);
     } else if (result != FileWriteFailed) {
         FUZZ_CHECK(installed.empty(), "result 0x%08X with %zu entries installed", result, installed.size());
     }
