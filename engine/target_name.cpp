@@ -22,7 +22,9 @@ bool isSafeTargetName(const char* name) {
             if (*p == '\0') return true;
             component = p + 1;
         } else if (isLeadByte(static_cast<unsigned char>(*p))) {
-            if (p[1] == '\0') return true;  // a lead byte before the NUL ends the name
+            // Half a double-byte character: appending ".tmp" would make its "." the trail byte,
+            // and the uninstall list could not hold the name.
+            if (p[1] == '\0') return false;
             ++p;
         }
     }

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 // True when `name` stays inside the install folder: not empty, not absolute, no drive, and no
-// empty, "." or ".." component (components split on "\" and "/", double-byte characters as units).
+// empty, "." or ".." component (components split on "\" and "/", double-byte characters as units),
+// and it does not end in half a double-byte character.
 bool isSafeTargetName(const char* name);
 
 // Writes "<folder>\<name><suffix>" into `buffer` of `size` bytes; false, leaving the buffer

@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr char listName[] = "uninst.lst";
-// Appended to the list's path to name the file the rewrite goes through. Staging files of an
-// update end in ".tmp", so this name cannot meet one of them.
-constexpr char temporarySuffix[] = ".new";
 constexpr uint32_t firstIndexCapacity = 64;
 
 // Joins three strings into a path buffer; false, leaving the buffer unusable, when they would not
@@ -113,9 +109,22 @@ bool addLowerCased(const char* source, uint32_t length, UninstallList& plain, Un
     return added;
 }
 
+// The length of the first `length` bytes without a lead byte that ends them: half a double-byte
+// character is no character. Were it kept, the LF written after it would read back as its trail
+// byte and join the line with the next one.
+uint32_t completeCharactersLength(const char* text, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) {
+        if (isLeadByte(static_cast<unsigned char>(text[i]))) {
+            if (i + 1 == length) return i;
+            ++i;
+        }
+    }
+    return length;
+}
+
 // The end of the line that starts at `line`: its first CR or LF or the NUL that ends the text.
 // A lead byte and the byte after it are stepped over as one character, so a trail byte is never
-// taken for a line end; a lead byte right before the NUL belongs to the line. Both line-end bytes
+// taken for a line end; a lead byte right before the NUL is left to the caller, which drops it. Both line-end bytes
 // are looked for in one pass, which keeps parsing linear whichever of them a file lacks.
 const char* lineEnd(const char* line) {
     const char* p = line;
@@ -197,7 +206,8 @@ bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& d
     while (*p != '\0') {
         while (*p == ' ' || *p == '\t') ++p;
         const char* end = lineEnd(p);
-        if (end != p && !addLowerCased(p, static_cast<uint32_t>(end - p), plain, &dollar)) return false;
+        const uint32_t length = completeCharactersLength(p, static_cast<uint32_t>(end - p));
+        if (length != 0 && !addLowerCased(p, length, plain, &dollar)) return false;
         p = end;
         while (*p == '\r' || *p == '\n') ++p;
     }
@@ -208,7 +218,8 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
     if (names == nullptr) return true;
     for (; *names != nullptr; ++names) {
         const size_t length = std::strlen(*names);
-        if (length >= UINT32_MAX || !addLowerCased(*names, static_cast<uint32_t>(length), plain, nullptr)) {
+        if (length >= UINT32_MAX ||
+            !addLowerCased(*names, completeCharactersLength(*names, static_cast<uint32_t>(length)), plain, nullptr)) {
             return false;
         }
     }
@@ -217,7 +228,7 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
 
 bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar) {
     char temporary[uninstallPathBufferSize];
-    if (!composePath(temporary, path, temporarySuffix, "")) return false;
+    if (!composePath(temporary, path, uninstallListTemporarySuffix, "")) return false;
     OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
     if (output.bytes == nullptr) return false;
     bool written = appendLines(output, plain) && appendLines(output, dollar);
@@ -242,7 +253,7 @@ void releaseUninstallList(UninstallList& list) {
 
 bool mergeUninstallList(const char* folder, const char* const* names) {
     char path[uninstallPathBufferSize];
-    if (!composePath(path, folder, "\\", listName)) return false;
+    if (!composePath(path, folder, "\\", uninstallListName)) return false;
     char* text = readListText(path);
     if (text == nullptr) return false;
     UninstallList plain{};

@@ -37,6 +37,11 @@ inline constexpr uint32_t uninstallLineBufferSize = 780;
 // through, "<folder>\uninst.lst.new", are formed in buffers of this size. A folder too long for
 // them makes the merge fail without touching anything.
 inline constexpr uint32_t uninstallPathBufferSize = 780;
+// The list in the install folder, and the temporary file next to it through which the merge
+// rewrites it.
+inline constexpr char uninstallListName[] = "uninst.lst";
+inline constexpr char uninstallListTemporarySuffix[] = ".new";
+inline constexpr char uninstallListTemporaryName[] = "uninst.lst.new";
 // The first capacity of the buffer in which the rewritten text is assembled; it doubles as needed.
 inline constexpr uint32_t uninstallOutputInitialCapacity = 0x10000;
 
@@ -54,12 +59,14 @@ bool mergeUninstallList(const char* folder, const char* const* names);
 // whose first byte after the leading blanks is "$" to `dollar`, all others to `plain`. A line
 // ends at the first CR or LF (a byte after a lead byte is never one), and the whole run of CR
 // and LF bytes after it is skipped; leading spaces and tabs are dropped, trailing ones kept;
-// blank lines carry nothing. False when memory runs out (the lists then hold what was added).
+// blank lines carry nothing. A lead byte at the very end of the text, half a double-byte
+// character, is dropped. False when memory runs out (the lists then hold what was added).
 bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& dollar);
 
 // Appends each name of the null-ended array `names`, lower-cased, to `plain` unless `plain`
 // already holds it. Names go to the plain list whatever their first byte; an empty name is added
-// like any other. False when memory runs out.
+// like any other. A lead byte that ends a name is dropped, as at the end of the text, so that every
+// line written reads back as written. False when memory runs out.
 bool addUninstallNames(const char* const* names, UninstallList& plain);
 
 // Replaces the file at `path` with every line of `plain`, then every line of `dollar`, each

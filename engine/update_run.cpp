@@ -47,14 +47,30 @@ struct Display {
     bool stopRequested() const { return host.cancelFlag(host.context) || host.abortFlag(host.context); }
 };
 
-// True when `name` equals, under the lower-casing rule, a target name taken by an earlier entry.
-bool isTakenTargetName(const char* name, const TargetNameList targets, uint32_t before) {
+// True when `name`, under the lower-casing rule, would share a file with an earlier entry or with
+// the pruning's or the merge's temporary file: it equals an earlier target, one of the two is the
+// other's staging name ("<name>.tmp"), or it is one of those temporary names. An entry that
+// shared a file would be overwritten by another one, or deleted by a later step, after the run had
+// counted it as installed.
+bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint32_t before) {
     char lowered[runPathBufferSize];
-    if (std::strlen(name) >= sizeof lowered) return false;
+    char loweredStaging[runPathBufferSize];
+    if (std::strlen(name) + sizeof stagingSuffix > sizeof lowered) return false;  // too long for any path
     std::strcpy(lowered, name);
     lowerCaseName(lowered);
+    std::strcpy(loweredStaging, lowered);
+    std::strcat(loweredStaging, stagingSuffix);
+    if (nameEqualsLowerKey(versionListPruneName, lowered) || nameEqualsLowerKey(uninstallListTemporaryName, lowered)) {
+        return true;
+    }
     for (uint32_t j = 0; j < before; ++j) {
-        if (targets[j] != nullptr && nameEqualsLowerKey(targets[j], lowered)) return true;
+        if (targets[j] == nullptr) continue;
+        if (nameEqualsLowerKey(targets[j], lowered) || nameEqualsLowerKey(targets[j], loweredStaging)) return true;
+        char staging[runPathBufferSize];
+        if (std::strlen(targets[j]) + sizeof stagingSuffix > sizeof staging) continue;
+        std::strcpy(staging, targets[j]);
+        std::strcat(staging, stagingSuffix);
+        if (nameEqualsLowerKey(staging, lowered)) return true;
     }
     return false;
 }
@@ -86,8 +102,8 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     const VersionRecord* record = run.versions.findRecord(lowered);
     const char* target = record != nullptr ? record->name : entry.name;
 
-    // A damaged payload must not write outside the install folder, nor stage two entries into one file.
-    if (!isSafeTargetName(target) || isTakenTargetName(target, run.targets, i)) return StepOutcome::Stop;
+    // A damaged payload must not write outside the install folder, nor put two files into one.
+    if (!isSafeTargetName(target) || collidesWithOtherFile(target, run.targets, i)) return StepOutcome::Stop;
 
     char stagingPath[runPathBufferSize];
     char label[runPathBufferSize];

@@ -21,8 +21,12 @@ using TargetNameList = const char**;
 // Staging files are "<folder>\<target>.tmp", targets "<folder>\<target>"; paths and the label text
 // are composed in buffers of this size.
 inline constexpr uint32_t runPathBufferSize = 260;
-// Entries are copied through one buffer of this size.
-inline constexpr uint32_t runChunkSize = 1u << 20;
+// Entries are copied through one buffer of this size. The fuzz build makes it small, so that short
+// inputs reach the copy loop's later chunks and its stop checks between them.
+#ifndef VENNHOLT_RUN_CHUNK_SIZE
+#define VENNHOLT_RUN_CHUNK_SIZE (1u << 20)
+#endif
+inline constexpr uint32_t runChunkSize = VENNHOLT_RUN_CHUNK_SIZE;
 
 // What a run did besides its result, for callers that report it.
 struct UpdateRunReport {

@@ -19,6 +19,7 @@ TEST(TargetNameTest, OnlyRelativeNamesWithoutDotComponentsAreSafe) {
         {"C:data.arc", false},     {"C:\\data.arc", false},    {"..\\data.arc", false},
         {"sub\\..\\..\\x", false}, {".\\data.arc", false},     {"sub/.", false},
         {"sub\\", false},          {"a\\\\b", false},          {"..", false},
+        {"a.arc\x95", false},      {"\x95", false},           // half a double-byte character at the end
     };
     for (const auto& test : cases) EXPECT_EQ(isSafeTargetName(test.name), test.safe) << test.name;
 }

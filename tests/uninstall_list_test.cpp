@@ -67,7 +67,11 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
         {"trail bytes like line ends", "a\x81\rB\nc\x81\nD\n", {}, "a\x81\rb\nc\x81\nd\n\0"s},
         {"full-width capitals", "\x82\x60\x82\x79.arc\n", {"\x82\x81\x82\x9A.ARC"}, "\x82\x81\x82\x9A.arc\n\0"s},
         {"half-width katakana", "\xB1\xB2Z\n", {}, "\xB1\xB2z\n\0"s},
-        {"a lead byte at the end of the text", "a\n\x95", {}, "a\n\x95\n\0"s},
+        // Half a character at the end of the text or of a name is dropped: with the LF written after
+        // it, it would read back as a double-byte character and join two lines into one.
+        {"a lead byte at the end of the text", "a\n\x95", {}, "a\n\0"s},
+        {"a lead byte at the end of the last line", "a\nB\x95", {"c"}, "a\nb\nc\n\0"s},
+        {"a lead byte at the end of a name", "a\n", {"B\x95", "c"}, "a\nb\nc\n\0"s},
     };
     for (const auto& test : cases) {
         InstallFolder install(test.before);
@@ -78,12 +82,16 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
 }
 
 TEST(UninstallListTest, AWrittenListReadsBackToTheSameEntries) {
-    InstallFolder install("$Dir\r\n  Data.arc\r\n\x82\x60.arc\n$b\n");
-    ASSERT_TRUE(install.merge({"New.arc"}));
-    const std::string written = install.text();
-    ASSERT_TRUE(install.merge({}));
-    EXPECT_EQ(install.text(), written);
-    EXPECT_EQ(written, "data.arc\n\x82\x81.arc\nnew.arc\n$dir\n$b\n\0"s);
+    // The second list ends in half a character, which must not swallow the line written after it.
+    for (const std::string& before :
+         {"$Dir\r\n  Data.arc\r\n\x82\x60.arc\n$b\n"s, "$Dir\r\n  Data.arc\r\n\x82\x60.arc\n$b\x82"s}) {
+        InstallFolder install(before);
+        ASSERT_TRUE(install.merge({"New.arc", "x\x95"}));
+        const std::string written = install.text();
+        ASSERT_TRUE(install.merge({}));
+        EXPECT_EQ(install.text(), written);
+        EXPECT_EQ(written, "data.arc\n\x82\x81.arc\nnew.arc\nx\n$dir\n$b\n\0"s);
+    }
 }
 
 TEST(UninstallListTest, LongLinesAndLargeTextsAreKeptWhole) {

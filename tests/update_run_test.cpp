@@ -375,6 +375,14 @@ TEST_F(UpdateRunTest, DamagedPayloadsAreRefusedBeforeTheCommit) {
         {"entry name with a drive", {{"C:evil.arc", textBytes("e")}}, PayloadDamaged},
         {"empty entry name", {{"", textBytes("e")}}, PayloadDamaged},
         {"two entries, one target", {{"a.arc", textBytes("1")}, {"A.ARC", textBytes("2")}}, PayloadDamaged},
+        // One entry's staging file would be the other's target: the commit or the clean-up would
+        // overwrite or delete an installed file after it was counted.
+        {"entry named after a staging file", {{"a.arc", textBytes("1")}, {"a.arc.tmp", textBytes("2")}}, PayloadDamaged},
+        {"staging file named after an entry", {{"A.ARC.TMP", textBytes("2")}, {"a.arc", textBytes("1")}}, PayloadDamaged},
+        // The pruning and the merge write these beside their lists after the commit.
+        {"entry named like the merge's temporary file", {{"uninst.lst.new", textBytes("n")}}, PayloadDamaged},
+        {"entry named like the pruning's temporary file", {{"TLX.HVL.PRUNE~", textBytes("p")}}, PayloadDamaged},
+        {"entry name ending in half a character", {{"b.arc\x95", textBytes("h")}}, PayloadDamaged},
         {"path too long", {{"a.arc", textBytes("a")}, {longName.substr(0, 90), textBytes("x")}}, FileWriteFailed},
     };
     // A folder of 200 bytes: a 90-byte name no longer fits into 260 bytes with it.

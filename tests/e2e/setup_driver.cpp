@@ -11,6 +11,8 @@
 //   click          post a click on the abort button of the progress dialog
 //   close          post WM_CLOSE to the progress dialog
 //   staging        report how the install folder differs from when the driver started
+//   wait-file:PATH wait (at most a minute) until PATH exists, as when another program takes a
+//                  screen capture of a held run and then creates PATH
 //   exit:K         wait for copy K to end and report its exit status; a message box that appears
 //                  meanwhile is reported as unexpected and answered No (or OK)
 //
@@ -426,6 +428,16 @@ bool runStep(Session& session, const std::string& step) {
     if (name == "staging") {
         reportStaging(session);
         return true;
+    }
+    if (name == "wait-file") {
+        for (int tries = 0; tries < 600; ++tries) {
+            if (GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                return true;
+            }
+            Sleep(100);
+        }
+        error(session, step, "the file did not appear");
+        return false;
     }
     if (name == "exit") {
         return waitForExit(session, std::stoul(argument), setupWaitMs * 2);

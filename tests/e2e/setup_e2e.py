@@ -192,6 +192,36 @@ class World:
         self.patchtool("build", "--stub", self.tools["setup"], "--out", str(self.patch),
                        *[f"{name}={self.payload / path}" for name, path in ENTRIES])
 
+    def sign(self):
+        """Signs the patch with Authenticode as a publisher would, with a throwaway certificate, then
+        checks that patchtool still verifies and lists it and installs it exactly (natively, into a
+        copy of the install folder): the signature lies after the payload, where nothing reads."""
+        keys = self.base / "keys"
+        keys.mkdir()
+        run = lambda *command: subprocess.run(command, capture_output=True, timeout=120)  # noqa: E731
+        made = run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                   "/CN=Halvorn test signing", "-keyout", str(keys / "key.pem"), "-out", str(keys / "cert.pem"))
+        check(made.returncode == 0, f"openssl failed: {made.stderr.decode(errors='replace')}")
+        unsigned = self.patch.read_bytes()
+        signed_path = self.patch.with_suffix(".signed.exe")
+        signed = run("osslsigncode", "sign", "-certs", str(keys / "cert.pem"), "-key", str(keys / "key.pem"),
+                     "-n", "Vennholt update", "-in", str(self.patch), "-out", str(signed_path))
+        check(signed.returncode == 0, f"osslsigncode failed: {signed.stderr.decode(errors='replace')}")
+        signed_path.replace(self.patch)
+        data = self.patch.read_bytes()
+        check(len(data) > len(unsigned) and data[PAYLOAD_OFFSET:len(unsigned)] == unsigned[PAYLOAD_OFFSET:],
+              "signing changed the payload")
+        self.patchtool("verify", str(self.patch))
+        self.patchtool("list", str(self.patch))
+        copy = self.base / "native-copy"
+        shutil.copytree(self.folder, copy)
+        before = snapshot(copy)
+        self.patchtool("apply", "--folder", str(copy), str(self.patch))
+        actual = snapshot(copy)
+        expected = self.installed_state(before)
+        check(actual == expected, f"patchtool apply of the signed patch: {describe_difference(actual, expected)}")
+        shutil.rmtree(copy)
+
     def build_independently(self, extra_entries=0):
         records = [(name.replace("/", "\\"), check_value(self.new[name])) for name in RECORDS]
         contents = dict(self.new, **{"TLX.hvl": version_list(records)})
@@ -339,6 +369,9 @@ SCENARIOS = {
     "too-many-entries": Scenario(
         consent_then(*FINISH_OK), [box("consent"), box("damaged"), exit_status(TOO_MANY)], "unchanged",
         build="independent, 33 entries"),
+    "signed": Scenario(
+        consent_then(*FINISH_OK), [box("consent"), box("completed"), exit_status(OK)], "installed",
+        build="signed"),
 }
 
 
@@ -357,6 +390,9 @@ def run_scenario(name, tools):
         world.build_with_patchtool()
     elif scenario.build == "damaged data2.arc":
         world.build_with_patchtool(damage="data2.arc")
+    elif scenario.build == "signed":
+        world.build_with_patchtool()
+        world.sign()
     elif scenario.build == "independent":
         world.build_independently()
     else:
