@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/code_page.h"
+#include "engine/text_join.h"
 
 namespace {
 
@@ -31,16 +32,5 @@ bool isSafeTargetName(const char* name) {
 }
 
 bool composePath(char* buffer, uint32_t size, const char* folder, const char* name, const char* suffix) {
-    const size_t folderLength = std::strlen(folder);
-    const size_t nameLength = std::strlen(name);
-    const size_t suffixLength = std::strlen(suffix);
-    if (folderLength + 1 + nameLength + suffixLength >= size) return false;
-    char* out = buffer;
-    std::memcpy(out, folder, folderLength);
-    out += folderLength;
-    *out++ = '\\';
-    std::memcpy(out, name, nameLength);
-    out += nameLength;
-    std::memcpy(out, suffix, suffixLength + 1);
-    return true;
+    return joinText(buffer, size, {folder, "\\", name, suffix});
 }

@@ -6,25 +6,11 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/text_join.h"
 
 namespace {
 
 constexpr uint32_t firstIndexCapacity = 64;
-
-// Joins three strings into a path buffer; false, leaving the buffer unusable, when they would not
-// fit with their NUL.
-bool composePath(char (&buffer)[uninstallPathBufferSize], const char* first, const char* second, const char* third) {
-    const char* const parts[] = {first, second, third};
-    uint32_t used = 0;
-    for (const char* part : parts) {
-        const size_t length = std::strlen(part);
-        if (length >= sizeof buffer - used) return false;
-        std::memcpy(buffer + used, part, length);
-        used += static_cast<uint32_t>(length);
-    }
-    buffer[used] = '\0';
-    return true;
-}
 
 // 32-bit FNV-1a over the text's bytes.
 uint32_t hashText(const char* text, uint32_t length) {
@@ -228,7 +214,7 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
 
 bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar) {
     char temporary[uninstallPathBufferSize];
-    if (!composePath(temporary, path, uninstallListTemporarySuffix, "")) return false;
+    if (!joinText(temporary, sizeof temporary, {path, uninstallListTemporarySuffix})) return false;
     OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
     if (output.bytes == nullptr) return false;
     bool written = appendLines(output, plain) && appendLines(output, dollar);
@@ -253,7 +239,7 @@ void releaseUninstallList(UninstallList& list) {
 
 bool mergeUninstallList(const char* folder, const char* const* names) {
     char path[uninstallPathBufferSize];
-    if (!composePath(path, folder, "\\", uninstallListName)) return false;
+    if (!joinText(path, sizeof path, {folder, "\\", uninstallListName})) return false;
     char* text = readListText(path);
     if (text == nullptr) return false;
     UninstallList plain{};

@@ -1,6 +1,5 @@
 #include "engine/version_list.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -9,6 +8,7 @@
 #include "engine/file_system.h"
 #include "engine/little_endian.h"
 #include "engine/payload_archive.h"
+#include "engine/text_join.h"
 
 namespace {
 
@@ -16,8 +16,7 @@ constexpr uint32_t pathBufferSize = 260;
 
 // "<folder>\<name>" into `path`; false when it would not fit, leaving nothing usable.
 bool joinPath(char (&path)[pathBufferSize], const char* folder, const char* name) {
-    const int length = std::snprintf(path, sizeof path, "%s\\%s", folder, name);
-    return length >= 0 && static_cast<uint32_t>(length) < sizeof path;
+    return joinText(path, sizeof path, {folder, "\\", name});
 }
 
 // The byte size of `count` records, or 0 with false when it does not fit 32 bits.

@@ -2,16 +2,16 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
+
+#include "engine/text_join.h"
 
 bool findInstallFolder(char* folder, const char* brand, const char* product) {
     if (brand == nullptr || product == nullptr) {
         return false;
     }
     char keyPath[4096];
-    const int length = std::snprintf(keyPath, sizeof keyPath, "%s\\%s\\%s", "Software", brand, product);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof keyPath) {
+    if (!joinText(keyPath, sizeof keyPath, {"Software\\", brand, "\\", product})) {
         return false;
     }
     HKEY key;
