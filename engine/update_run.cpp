@@ -171,7 +171,7 @@ bool commitEntries(const char* folder, const TargetNameList targets, uint32_t co
         composePath(targetPath, sizeof targetPath, folder, targets[i], "");
         setAttributesNormal(targetPath);
         if (!moveReplacing(stagingPath, targetPath)) return false;
-        if (report != nullptr) report->installed.emplace_back(targets[i]);
+        if (report != nullptr) std::strcpy(report->installed[report->installedCount++], targets[i]);
     }
     return true;
 }

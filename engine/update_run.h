@@ -9,9 +9,8 @@
 // files: a stop, a damaged payload or a failed write during staging leaves the game as it was.
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
+#include "engine/payload_archive.h"
 #include "engine/run_host.h"
 #include "engine/update_result.h"
 
@@ -28,9 +27,11 @@ inline constexpr uint32_t runPathBufferSize = 260;
 #endif
 inline constexpr uint32_t runChunkSize = VENNHOLT_RUN_CHUNK_SIZE;
 
-// What a run did besides its result, for callers that report it.
+// What a run did besides its result, for callers that report it. Plain storage, so that the run
+// allocates nothing for it: a patch has at most 32 entries and each target path fits the path buffer.
 struct UpdateRunReport {
-    std::vector<std::string> installed;  // target names moved over their targets, in index order
+    uint32_t installedCount = 0;
+    char installed[maxArchiveEntries][runPathBufferSize] = {};  // target names moved over their targets, in index order
 };
 
 // The run on the updater's own executable, whose payload begins at 0x60000.

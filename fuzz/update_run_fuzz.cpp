@@ -235,7 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     const size_t count = archive.entries.size();
-    const std::vector<std::string>& installed = report.installed;
+    const std::vector<std::string> installed(report.installed, report.installed + report.installedCount);
     FUZZ_CHECK(installed.size() <= count, "%zu entries installed of %zu", installed.size(), count);
     // What got installed, and under which names. A disturbed read of the version list leaves the
     // run without one: it then installs every entry under its own name, unverified.

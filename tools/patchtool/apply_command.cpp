@@ -1,5 +1,6 @@
 // patchtool apply: the real update run on a folder, headless.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -16,9 +17,9 @@ constexpr const char* command = "apply";
 void printJson(UpdateResult result, const UpdateRunReport& report) {
     std::printf("{\"result\": %s, \"code\": \"%s\", \"installed\": [", jsonString(resultName(result)).c_str(),
                 resultCode(result).c_str());
-    for (size_t i = 0; i < report.installed.size(); ++i) {
-        const std::string& name = report.installed[i];
-        std::printf("%s%s", i > 0 ? ", " : "", jsonString(codePage932ToUtf8(name.data(), name.size())).c_str());
+    for (uint32_t i = 0; i < report.installedCount; ++i) {
+        const char* name = report.installed[i];
+        std::printf("%s%s", i > 0 ? ", " : "", jsonString(codePage932ToUtf8(name, std::strlen(name))).c_str());
     }
     std::printf("]}\n");
 }
