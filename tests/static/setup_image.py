@@ -10,6 +10,10 @@ import pefile
 import setup_texts
 
 PAYLOAD_OFFSET = 0x60000
+# The shipping build is the 32-bit one; it is kept within this budget so that a patch carries as
+# little updater as it can.
+SHIPPING_MACHINE = 0x14C
+SHIPPING_SIZE_BUDGET = 128 * 1024
 GUI_SUBSYSTEM = 2
 # Libraries Windows always loads from its system folder (known DLLs): a copy planted beside the
 # updater is never taken instead.
@@ -203,6 +207,9 @@ def checks_for(path, machine):
     sections_end = max(s.PointerToRawData + s.SizeOfRawData for s in pe.sections)
     yield ("image ends before the payload", len(data) < PAYLOAD_OFFSET and sections_end <= len(data),
            f"{len(data)} bytes (0x{len(data):X}), {PAYLOAD_OFFSET - len(data)} to spare")
+    if machine == SHIPPING_MACHINE:
+        yield ("shipping image within its size budget", len(data) <= SHIPPING_SIZE_BUDGET,
+               f"{len(data)} bytes of {SHIPPING_SIZE_BUDGET}")
     yield from import_checks(pe)
     yield from dll_search_check(data)
     yield from text_checks(data)
