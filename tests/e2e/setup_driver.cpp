@@ -10,6 +10,7 @@
 //   release        let the held run go on
 //   click          post a click on the abort button of the progress dialog
 //   close          post WM_CLOSE to the progress dialog
+//   quit           post WM_QUIT to the thread of copy 1
 //   staging        report how the install folder differs from when the driver started
 //   wait-file:PATH wait (at most a minute) until PATH exists, as when another program takes a
 //                  screen capture of a held run and then creates PATH
@@ -365,6 +366,15 @@ bool postToDialog(Session& session, const std::string& step) {
     return posted != FALSE;
 }
 
+// The quit message goes to the thread of copy 1 that runs the update, not to a window.
+bool postQuit(Session& session) {
+    if (session.copies.empty() || PostThreadMessageA(session.copies[0].process.dwThreadId, WM_QUIT, 0, 0) == 0) {
+        error(session, "quit", "the quit message could not be posted");
+        return false;
+    }
+    return true;
+}
+
 bool waitForExit(Session& session, size_t number, DWORD timeoutMs) {
     if (number < 1 || number > session.copies.size()) {
         error(session, "exit", "no copy " + std::to_string(number));
@@ -424,6 +434,9 @@ bool runStep(Session& session, const std::string& step) {
     }
     if (name == "click" || name == "close") {
         return postToDialog(session, name);
+    }
+    if (name == "quit") {
+        return postQuit(session);
     }
     if (name == "staging") {
         reportStaging(session);

@@ -354,6 +354,11 @@ SCENARIOS = {
         ["start:3", "box", "answer:yes", "held", "close", "staging", "release", "exit:1"],
         [box("consent"), held("Sub\\data3.arc"), staging("data1.arc.tmp", "data2.arc.tmp"), exit_status(CANCELLED)],
         "unchanged"),
+    # The pump takes the quit message as a stop, like closing the dialog: the run ends cancelled.
+    "quit-mid-staging": Scenario(
+        ["start:3", "box", "answer:yes", "held", "quit", "staging", "release", "exit:1"],
+        [box("consent"), held("Sub\\data3.arc"), staging("data1.arc.tmp", "data2.arc.tmp"), exit_status(CANCELLED)],
+        "unchanged"),
     "check-value-mismatch": Scenario(
         consent_then(*FINISH_OK), [box("consent"), box("damaged"), exit_status(DAMAGED)], "unchanged",
         build="damaged data2.arc"),
