@@ -97,7 +97,10 @@ bool createPendingFile(const std::string& destination, PendingFile& pending, std
         const int descriptor = createExclusive(temporary);
         if (descriptor < 0) {
             if (errno == EEXIST) continue;
-            error = temporary + ": " + lastSystemError();
+            // The patch is first written beside its destination; name what the user typed.
+            const std::string reason = lastSystemError();
+            error = errno == ENOENT ? destination + ": the folder it goes into does not exist"
+                                    : destination + ": cannot create " + temporary + ": " + reason;
             return false;
         }
         pending = {destination, temporary, streamOf(descriptor)};
