@@ -7,6 +7,7 @@
 #include "engine/payload_archive.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/patch_archive.h"
 #include "tools/patchtool/report.h"
 
 namespace {
@@ -52,16 +53,8 @@ int run(const ParsedArguments& arguments) {
     if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
     const std::string& path = arguments.operands[0];
     FileHandle patch;
-    if (!patch.openRead(path.c_str())) {
-        printError(command, "cannot open " + path + " for reading");
-        return exitFailed;
-    }
     PayloadArchive archive;
-    const UpdateResult result = archive.open(patch);
-    if (result != Ok) {
-        printError(command, path + ": " + describeResult(result));
-        return exitFailed;
-    }
+    if (!openPatchArchive(command, path, patch, archive)) return exitFailed;
     if (arguments.has("json")) {
         printJson(archive);
     } else {

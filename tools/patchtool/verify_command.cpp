@@ -13,6 +13,7 @@
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/patch_archive.h"
 #include "tools/patchtool/report.h"
 
 namespace {
@@ -108,16 +109,8 @@ int run(const ParsedArguments& arguments) {
     if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
     const std::string& path = arguments.operands[0];
     FileHandle patch;
-    if (!patch.openRead(path.c_str())) {
-        printError(command, "cannot open " + path + " for reading");
-        return exitFailed;
-    }
     PayloadArchive archive;
-    const UpdateResult result = archive.open(patch);
-    if (result != Ok) {
-        printError(command, path + ": " + describeResult(result));
-        return exitFailed;
-    }
+    if (!openPatchArchive(command, path, patch, archive)) return exitFailed;
     VersionList list;
     const std::optional<uint32_t> listEntry = archive.findEntry("tlx.hvl");
     if (listEntry) list.loadFromArchive(patch, archive, *listEntry);

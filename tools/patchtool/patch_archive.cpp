@@ -1,0 +1,18 @@
+#include "tools/patchtool/patch_archive.h"
+
+#include "engine/file_handle.h"
+#include "engine/payload_archive.h"
+#include "tools/patchtool/report.h"
+
+bool openPatchArchive(const char* command, const std::string& path, FileHandle& patch, PayloadArchive& archive) {
+    if (!patch.openRead(path.c_str())) {
+        printError(command, "cannot open " + path + " for reading");
+        return false;
+    }
+    const UpdateResult result = archive.open(patch);
+    if (result != Ok) {
+        printError(command, path + ": " + describeResult(result));
+        return false;
+    }
+    return true;
+}
