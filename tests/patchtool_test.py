@@ -545,17 +545,19 @@ def test_build_refuses_what_the_updater_could_not_install_before_writing():
 CASES = {name[len("test_"):]: function for name, function in sorted(globals().items()) if name.startswith("test_")}
 
 
-def main(argv):
+def run_case(argv, cases, usage):
+    """The command line of a patchtool test script: '--list' prints the case names; 'PATCHTOOL CASE'
+    runs one case against that patchtool. Returns the exit status."""
     global PATCHTOOL
     if len(argv) == 2 and argv[1] == "--list":
-        print(";".join(CASES))
+        print(";".join(cases))
         return 0
-    if len(argv) != 3 or argv[2] not in CASES:
-        print(__doc__.strip())
+    if len(argv) != 3 or argv[2] not in cases:
+        print(usage.strip())
         return 2
     PATCHTOOL = os.path.abspath(argv[1])
     try:
-        CASES[argv[2]]()
+        cases[argv[2]]()
     except Failure as failure:
         print(f"FAILED {argv[2]}: {failure}")
         return 1
@@ -564,4 +566,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(run_case(sys.argv, CASES, __doc__))

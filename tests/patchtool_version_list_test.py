@@ -259,22 +259,5 @@ def test_verify_refuses_damaged_patches_and_explains_itself():
 CASES = {name[len("test_"):]: function for name, function in sorted(globals().items()) if name.startswith("test_")}
 
 
-def main(argv):
-    if len(argv) == 2 and argv[1] == "--list":
-        print(";".join(CASES))
-        return 0
-    if len(argv) != 3 or argv[2] not in CASES:
-        print(__doc__.strip())
-        return 2
-    common.PATCHTOOL = os.path.abspath(argv[1])
-    try:
-        CASES[argv[2]]()
-    except Failure as failure:
-        print(f"FAILED {argv[2]}: {failure}")
-        return 1
-    print(f"passed {argv[2]}")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(common.run_case(sys.argv, CASES, __doc__))
