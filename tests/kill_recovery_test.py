@@ -34,6 +34,8 @@ import sys
 import tempfile
 import time
 
+from patchtool_test import folder_state
+
 STAGING_SUFFIX = ".tmp"
 PRUNE_TEMPORARY = "TLX.hvl.prune~"
 MERGE_TEMPORARY = "uninst.lst.new"
@@ -42,17 +44,6 @@ PHASES = ("before staging", "staging", "commit", "pruning", "merging", "done")
 
 class Failure(Exception):
     pass
-
-
-def snapshot(folder):
-    """Every file below the folder by relative path with "/" separators, and its bytes."""
-    files = {}
-    for directory, _, names in os.walk(folder):
-        for name in names:
-            path = os.path.join(directory, name)
-            with open(path, "rb") as file:
-                files[os.path.relpath(path, folder).replace(os.sep, "/")] = file.read()
-    return files
 
 
 def write_tree(folder, files):
@@ -107,7 +98,7 @@ class Scenario:
         result = self.apply(reference)
         if result.returncode != 0:
             raise Failure(f"the uninterrupted run failed: {result.stdout!r} {result.stderr!r}")
-        self.final = snapshot(reference)
+        self.final = folder_state(reference)
         for target in self.targets:
             if target != "TLX.hvl" and self.final[target] != self.new[target]:
                 raise Failure(f"the uninterrupted run did not install {target}")
@@ -244,7 +235,7 @@ def run_trials(arguments, work):
     slow_duration = time.monotonic() - started
     with open(log) as file:
         total_calls = len(file.readlines())
-    if snapshot(folder) != scenario.final:
+    if folder_state(folder) != scenario.final:
         raise Failure("the slowed-down run left another folder than the uninterrupted one")
     print(f"scenario: {len(scenario.targets)} entries, {os.path.getsize(scenario.patch)} bytes of patch, "
           f"{total_calls} file calls per run, {slow_duration:.2f} s per run slowed down by {slow_us} us a call")
@@ -257,7 +248,7 @@ def run_trials(arguments, work):
         kills = 2 if generator.random() < 0.25 else 1
         try:
             for _ in range(kills):
-                before = snapshot(folder)
+                before = folder_state(folder)
                 open(log, "w").close()
                 if trial % 2 == 0:
                     environment = dict(preloaded, VENNHOLT_KILL_AT_CALL=str(generator.randint(1, total_calls)))
@@ -275,11 +266,11 @@ def run_trials(arguments, work):
                 with open(log) as file:
                     calls = file.read().split()
                 last_calls[calls[-1] if calls else "none"] += 1
-                phases[check_killed_state(scenario, before, snapshot(folder))] += 1
+                phases[check_killed_state(scenario, before, folder_state(folder))] += 1
             result = scenario.apply(folder, base)
             if result.returncode != 0 or not result.stdout.startswith(b"Ok"):
                 raise Failure(f"the run after the kill ended with {result.stdout!r}")
-            after = snapshot(folder)
+            after = folder_state(folder)
             if after != scenario.final:
                 extra = sorted(set(after) - set(scenario.final))
                 changed = sorted(name for name in scenario.final if after.get(name) != scenario.final[name])

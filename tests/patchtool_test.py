@@ -394,12 +394,13 @@ def version_list(records):
 
 
 def folder_state(folder):
+    """Every file below the folder by relative path with "/" separators, and its bytes."""
     state = {}
     for root, _, files in os.walk(folder):
         for name in files:
             path = os.path.join(root, name)
             with open(path, "rb") as file:
-                state[os.path.relpath(path, folder)] = file.read()
+                state[os.path.relpath(path, folder).replace(os.sep, "/")] = file.read()
     return state
 
 
