@@ -1,0 +1,126 @@
+"""The patch's formats written and read from their layouts alone, independently of the C++ code: the
+check value, the payload archive (both layouts), the version list (both versions), the lower-casing
+of names, and a snapshot of an install folder to compare. Shared by every Python test and by the
+fuzz seed generator."""
+import os
+import struct
+
+PAYLOAD_OFFSET = 0x60000
+MAGIC = b"PELMAR ARC20"
+LAYOUTS = {"current": (128, 96), "legacy": (32, 16)}  # index entry size, name field size
+VERSIONS = {"v2": (b"QTS_V2__", 256, 248), "v1": (b"QTS_____", 64, 56)}  # magic, record size, name field
+
+
+def check_value(data):
+    """hash = hash * 233 + byte (32 bits); sum and xor of the hash's low byte after each step, and sum
+    and xor of the bytes; stored as the hash (little-endian) and those four bytes."""
+    hash_value = low_sum = low_xor = data_sum = data_xor = 0
+    for d in data:
+        hash_value = (hash_value * 233 + d) & 0xFFFFFFFF
+        low = hash_value & 0xFF
+        low_sum, low_xor = (low_sum + low) & 0xFF, low_xor ^ low
+        data_sum, data_xor = (data_sum + d) & 0xFF, data_xor ^ d
+    return struct.pack("<IBBBB", hash_value, low_sum, low_xor, data_sum, data_xor)
+
+
+def field(name, size):
+    """A name field: the bytes (cp932 for a str), cut to the field and padded with zero bytes."""
+    raw = name.encode("cp932") if isinstance(name, str) else name
+    return raw[:size].ljust(size, b"\0")
+
+
+def archive(entries, layout="current", magic=None, count=None, positions=None):
+    """Header, index and data of a payload archive of (name, bytes) entries stored back to back;
+    positions, when given, replaces each entry's (offset, size) in the index."""
+    entry_size, name_size = LAYOUTS[layout]
+    magic = magic if magic is not None else MAGIC if layout == "current" else b"PELMAR ARC10"
+    index, data = b"", b""
+    for i, (name, content) in enumerate(entries):
+        offset, size = positions[i] if positions else (len(data), len(content))
+        index += field(name, name_size) + struct.pack("<II", offset, size) + bytes(entry_size - name_size - 8)
+        data += content
+    return magic + struct.pack("<I", len(entries) if count is None else count) + index + data
+
+
+def patch(entries, stub=b"MZ", **options):
+    """A whole patch: the stub padded with zero bytes to 0x60000, then the archive."""
+    assert len(stub) <= PAYLOAD_OFFSET
+    return stub + bytes(PAYLOAD_OFFSET - len(stub)) + archive(entries, **options)
+
+
+def read_archive(image):
+    """(layout, data base, [(name bytes, offset, size)]) of a patch image with a readable index."""
+    magic, count = image[PAYLOAD_OFFSET:PAYLOAD_OFFSET + 12], struct.unpack_from("<I", image, PAYLOAD_OFFSET + 12)[0]
+    layout = "current" if magic == MAGIC else "legacy"
+    entry_size, name_size = LAYOUTS[layout]
+    entries = []
+    for i in range(count):
+        at = PAYLOAD_OFFSET + 16 + i * entry_size
+        offset, size = struct.unpack_from("<II", image, at + name_size)
+        entries.append((image[at:at + name_size].split(b"\0", 1)[0], offset, size))
+    return layout, PAYLOAD_OFFSET + 16 + count * entry_size, entries
+
+
+def entry_bytes(image, name):
+    """The bytes of the first entry whose name is `name` (bytes), or None."""
+    _, base, entries = read_archive(image)
+    for entry_name, offset, size in entries:
+        if entry_name == name:
+            return image[base + offset:base + offset + size]
+    return None
+
+
+def version_list(records, version="v2", word=0, count=None, tail=b""):
+    """A version list of (name, 8-byte check value) records; names as in field()."""
+    magic, record_size, name_size = VERSIONS[version]
+    body = b"".join(field(name, name_size) + value for name, value in records)
+    return magic + struct.pack("<II", word, len(records) if count is None else count) + body + tail
+
+
+def read_version_list(data):
+    """(version, header word, [(name bytes, check value)]) of a complete list file."""
+    version = {magic: key for key, (magic, _, _) in VERSIONS.items()}[data[:8]]
+    _, record_size, name_size = VERSIONS[version]
+    word, count = struct.unpack_from("<II", data, 8)
+    assert len(data) == 16 + count * record_size, f"{len(data)} bytes for {count} records"
+    records = [data[16 + i * record_size:16 + (i + 1) * record_size] for i in range(count)]
+    return version, word, [(r[:name_size].split(b"\0", 1)[0], r[name_size:]) for r in records]
+
+
+def lower(name):
+    """The lower-cased form of a cp932 name (bytes), as the updater compares names."""
+    return name.decode("cp932").lower().encode("cp932")
+
+
+def folder_state(folder):
+    """Every file and folder below `folder` by relative path with "/" separators: its bytes, or None
+    for a folder."""
+    state = {}
+    for root, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(root, name)
+            key = os.path.relpath(path, folder).replace(os.sep, "/")
+            if name in files:
+                with open(path, "rb") as file:
+                    state[key] = file.read()
+            else:
+                state[key] = None
+    return state
+
+
+def write_folder(folder, state):
+    """Creates the files (bytes) and folders (None) of a folder state below `folder`."""
+    for key, content in sorted(state.items()):
+        path = os.path.join(folder, *key.split("/"))
+        if content is None:
+            os.makedirs(path, exist_ok=True)
+        else:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as file:
+                file.write(content)
+
+
+def difference(actual, expected):
+    """How two folder states differ, in a line; empty when they are equal."""
+    return "; ".join(f"{'missing' if key not in actual else 'unexpected' if key not in expected else 'different'} "
+                     f"{key}" for key in sorted(set(actual) | set(expected)) if actual.get(key, 0) != expected.get(key, 0))
