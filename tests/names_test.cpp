@@ -1,6 +1,5 @@
 // Names in code page 932: double-byte characters as units, the lower-casing rule (on Windows the
-// platform's own mapping, checked against the POSIX backend's table), names that stay inside the
-// install folder, and the 260-byte bounds of joined paths.
+// platform's own mapping, checked against the POSIX backend's table) and the 260-byte bounds.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,9 +20,7 @@ TEST(NamesTest, DoubleByteCharactersAreUnits) {
     for (const char* text : {"\x81\\", "\x9F\\", "\xE0\\", "\xFC\\"}) EXPECT_EQ(findCharacter(text, '\\'), nullptr);
     const char path[] = "\x95\x5C\\x";  // the trail byte of "表" is 0x5C
     EXPECT_EQ(findCharacter(path, 4, '\\'), path + 2);
-    const struct {
-        const char *name, *expected;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"TLX.HVL\xB1[]^_`{}", "tlx.hvl\xB1[]^_`{}"},  // half-width katakana and symbols stay
         {"\x82\x60\x82\x79", "\x82\x81\x82\x9A"},      // full-width A and Z
         {"\x84\x5C\\A", "\x84\x8D\\a"},                // Cyrillic capital YERU, then a backslash
@@ -33,7 +30,7 @@ TEST(NamesTest, DoubleByteCharactersAreUnits) {
          "d"},                 // a kanji held twice becomes its preferred code
         {"AB\x95", "ab\x95"},  // half a character at the end stays
     };
-    for (const auto& test : cases) EXPECT_EQ(lowered(test.name), test.expected) << test.name;
+    for (const auto& [name, expected] : cases) EXPECT_EQ(lowered(name), expected) << name;
 }
 
 // Natively the table is checked against itself; under Wine the platform's mapping against the
@@ -47,9 +44,8 @@ TEST(NamesTest, PlatformMappingAgreesWithTheTableOnEveryCharacter) {
         const char byte = static_cast<char>(first);
         if (!isLeadByte(static_cast<unsigned char>(first))) {
             expect({byte, 'Q'}, {first >= 'A' && first <= 'Z' ? static_cast<char>(first + 32) : byte, 'q'});
-            continue;
         }
-        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+        for (int trail = 0x40; trail <= 0xFC && isLeadByte(static_cast<unsigned char>(first)); ++trail) {
             const uint16_t lower = lowerCaseDoubleByte(static_cast<uint16_t>(first << 8 | trail));
             expect({byte, static_cast<char>(trail)}, {static_cast<char>(lower >> 8), static_cast<char>(lower)});
         }
@@ -57,14 +53,7 @@ TEST(NamesTest, PlatformMappingAgreesWithTheTableOnEveryCharacter) {
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST(NamesTest, TargetNamesStayInsideTheFolderAndPathsWithinTheir260Bytes) {
-    for (const char* name : {"data.arc", "Sub\\Data.arc", "a/b/c.arc", "...", "a..b", "\x95\x5C.arc"}) {
-        EXPECT_TRUE(isSafeTargetName(name)) << name;
-    }
-    for (const char* name : {"", "\\data.arc", "/data.arc", "C:data.arc", "sub\\..\\..\\x", ".\\data.arc", "sub/.",
-                             "sub\\", "a\\\\b", "..", "a.arc\x95"}) {
-        EXPECT_FALSE(isSafeTargetName(name)) << name;
-    }
+TEST(NamesTest, JoinedPathsStayWithinTheir260Bytes) {
     const std::string folder(250, 'f');
     for (const size_t tail : {8u, 9u}) {  // the folder, "\" and 8 bytes fill 260 bytes with the NUL
         char buffer[270];

@@ -1,5 +1,5 @@
-// What the shell decides without a window: where the progress dialog goes, and (on Windows, against
-// the real registry under a key of its own) where the game is installed.
+// What the shell decides without a window: where the dialog goes, and (on Windows, in the real
+// registry under a key of its own) where the game is installed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -38,9 +38,8 @@ TEST(ShellTest, MonitorsAreFoundByIndexAndTheDialogIsCentredOnOne) {
         {{1920, 100, 2020, 200}, {0, 0, 105, 107}, 1918, 97},  // too large by an odd amount: toward zero
     };
     for (const auto& test : cases) {
-        const WindowPosition position = centredPosition(test.monitor, test.window);
-        EXPECT_EQ(position.x, test.x);
-        EXPECT_EQ(position.y, test.y);
+        const auto [x, y] = centredPosition(test.monitor, test.window);
+        EXPECT_EQ(std::pair(x, y), std::pair(test.x, test.y));
     }
 }
 
@@ -65,8 +64,6 @@ TEST(ShellTest, InstallFolderIsAStringValueThatFitsWithItsZero) {
         {REG_SZ, longest + "x", ""},
         {REG_SZ, "\0"s, ""},
         {REG_EXPAND_SZ, "C:\\Vennholt"s + '\0', ""},
-        {REG_MULTI_SZ, "C:\\Vennholt"s + '\0' + '\0', ""},
-        {REG_BINARY, "C:\\Vennholt"s + '\0', ""},
     };
     for (const auto& test : cases) {
         ASSERT_EQ(
@@ -74,8 +71,8 @@ TEST(ShellTest, InstallFolderIsAStringValueThatFitsWithItsZero) {
                            static_cast<DWORD>(test.stored.size())),
             ERROR_SUCCESS);
         std::memset(folder, '#', sizeof folder);
-        EXPECT_EQ(findInstallFolder(folder, "VennholtTests", product.c_str()), !test.expected.empty()) << test.stored;
-        if (!test.expected.empty()) EXPECT_EQ(folder, test.expected);
+        const bool found = findInstallFolder(folder, "VennholtTests", product.c_str());
+        EXPECT_EQ(found ? std::string(folder) : "", test.expected) << test.stored;
         EXPECT_EQ(std::string(folder + installFolderSize, 16), std::string(16, '#')) << test.stored << ": written past";
     }
     EXPECT_FALSE(findInstallFolder(folder, std::string(5000, 'k').c_str(), product.c_str())) << "key path too long";

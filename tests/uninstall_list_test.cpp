@@ -61,21 +61,17 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
     }
 }
 
-TEST(UninstallListTest, AFailedMergeLeavesTheFolderAsItWas) {
+// A missing list and failures of single operations are left to the update run's tests.
+TEST(UninstallListTest, AListThatCannotBeReplacedStaysAsItWas) {
     Install install;
-    EXPECT_FALSE(install.merge({"a.arc"})) << "missing";
-    EXPECT_TRUE(snapshot(install.folder.path).empty());
-    writeFile(install.list, {});
-    EXPECT_FALSE(install.merge({"a.arc"})) << "empty";
-    EXPECT_EQ(install.only(""), "");
     writeFile(install.list, bytesOf("Data.arc\r\n"));
     FileHandle holder;  // another program reads the list and lets nobody replace it meanwhile
     ASSERT_TRUE(holder.openRead(install.list.c_str()));
-    EXPECT_FALSE(install.merge({"new.arc"})) << "held open";
+    EXPECT_FALSE(install.merge({"new.arc"}));
     holder.close();
 #ifndef _WIN32  // Wine run by root ignores the read-only attribute
     std::filesystem::permissions(install.list, std::filesystem::perms::owner_read);
-    EXPECT_FALSE(install.merge({"new.arc"})) << "read-only";
+    EXPECT_FALSE(install.merge({"new.arc"}));
     std::filesystem::permissions(install.list, std::filesystem::perms::owner_all);
 #endif
     EXPECT_EQ(install.only("Data.arc\r\n"), "");
