@@ -1,29 +1,21 @@
-// The end-to-end driver: runs setup.exe as a player would (and, where a scenario wants it, as the game
-// or another copy of the updater would) and prints what it saw, one line per observation; setup_e2e.py
-// holds the expectations. Every wait is bounded.
-//
-//   driver setup SETUP_EXE INSTALL_FOLDER STEP...
-//
+// The end-to-end driver, "driver setup SETUP_EXE FOLDER STEP...": runs setup.exe as a player, the game
+// or another copy of the updater would and prints what it saw, one line per observation, for
+// setup_e2e.py to compare (texts as code page 932 bytes in hex; FOLDER is not used). Every wait is
+// bounded; a step that cannot be done prints "error step=..." and ends the steps with exit status 1.
 //   mutex:NAME        create the named mutex and hold it until the driver ends
-//   start[:N]         start copy K (1, 2, ...) of setup.exe; with N, hold its run when the file label
-//                     is set for the Nth time (setup_probe.cpp); start:no-dialog refuses its dialog
-//   box               wait for a box of any copy: "box copy=K text=HEX caption=HEX owner=none|dialog
-//                     buttons=yes,no default=no icon=question" (texts as code page 932 bytes in hex)
-//   answer:yes|no|ok  answer that box and wait until it is gone
-//   held              wait for the held run: "held copy=1 label=HEX caption=HEX visible=1 centred=1"
-//   release           let the held run go on
-//   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, or WM_QUIT to
-//                     its thread
+//   start[:N]         start copy K = 1, 2, ...; with N, its run is held when the file label is set for
+//                     the Nth time (setup_probe.cpp); start:no-dialog refuses its progress dialog
+//   box               wait for a box: "box copy=K text= caption= owner=none|dialog|other buttons=yes,no
+//                     default=no icon=question"; answer:yes|no|ok answers it and waits until it is gone
+//   held              wait for the held run: "held label= caption= visible=1 centred=1"; release it
+//   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, WM_QUIT to its thread
 //   wait-file:PATH    wait until PATH exists
-//   exit:K            wait for copy K to end: "exit copy=K status=0xXXXXXXXX"; a box meanwhile is
-//                     printed with " unexpected=1" and answered No (or OK)
-// A step that cannot be done prints "error step=STEP what=..." and ends the steps with exit status 1.
-// INSTALL_FOLDER is not used; the word setup and the folder keep the command line of scripts/demo.
+//   exit:K            wait for copy K to end: "exit copy=K status=0xXXXXXXXX"; a box of K shown meanwhile
+//                     is printed with " unexpected=1" and answered No (or OK)
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,7 +30,8 @@ constexpr int boxTextId = 0xFFFF;
 
 std::string setupPath;
 std::vector<PROCESS_INFORMATION> copies;
-HANDLE heldEvent = nullptr, releaseEvent = nullptr;  // of the one copy whose run is held
+HANDLE heldEvent = CreateEventA(nullptr, FALSE, FALSE, heldEventName);  // of the one copy whose run is held
+HANDLE releaseEvent = CreateEventA(nullptr, FALSE, FALSE, releaseEventName);
 HWND lastBox = nullptr;
 bool failed = false;
 
@@ -73,31 +66,27 @@ bool gone(HWND window) {
     return waitFor([window] { return IsWindow(window) == FALSE; });
 }
 
-int copyOf(HWND window) {
+size_t copyOf(HWND window) {  // 1, 2, ...; 0 for a window of no copy
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    for (size_t i = 0; i < copies.size(); ++i) {
-        if (copies[i].dwProcessId == processId) {
-            return static_cast<int>(i) + 1;
-        }
+    size_t copy = copies.size();
+    while (copy > 0 && copies[copy - 1].dwProcessId != processId) {
+        --copy;
     }
-    return 0;
+    return copy;
 }
 
-// A top-level dialog-class window with this control, of copy K (0: of any of our copies).
-HWND findDialog(int control, int copy) {
+// A top-level dialog-class window with this control, of copy K (0: of any copy).
+HWND findDialog(int control, size_t copy) {
     HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
-        const int owner = copyOf(window);
-        if (GetDlgItem(window, control) != nullptr && owner != 0 && (copy == 0 || owner == copy)) {
-            return window;
-        }
+    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr &&
+           (GetDlgItem(window, control) == nullptr || copyOf(window) == 0 || (copy != 0 && copyOf(window) != copy))) {
     }
-    return nullptr;
+    return window;
 }
 
 // A visible message box that the probe has marked with its icon.
-HWND findBox(int copy) {
+HWND findBox(size_t copy) {
     HWND box = findDialog(boxTextId, copy);
     return box != nullptr && IsWindowVisible(box) && GetPropA(box, probeIconProperty) != nullptr ? box : nullptr;
 }
@@ -116,28 +105,19 @@ void printBox(HWND box, const char* unexpected) {
                 (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON ? name : defaultButton;
         }
     }
-    const int copy = copyOf(box);
-    HWND owner = GetWindow(box, GW_OWNER);
+    const size_t copy = copyOf(box);
+    HWND owner = GetWindow(box, GW_OWNER), dialog = findDialog(IDC_ABORT, copy);
     const auto icon = reinterpret_cast<uintptr_t>(GetPropA(box, probeIconProperty));
-    std::printf("box copy=%d text=%s caption=%s owner=%s buttons=%s default=%s icon=%s%s\n", copy,
+    std::printf("box copy=%zu text=%s caption=%s owner=%s buttons=%s default=%s icon=%s%s\n", copy,
                 hexText(GetDlgItem(box, boxTextId)).c_str(), hexText(box).c_str(),
-                owner == nullptr                       ? "none"
-                : owner == findDialog(IDC_ABORT, copy) ? "dialog"
-                                                       : "other",
-                buttons.c_str(), defaultButton.c_str(),
-                icon - 1 < std::size(probeIcons) ? probeIcons[icon - 1] : "unknown", unexpected);
+                owner == nullptr ? "none" : (owner == dialog ? "dialog" : "other"), buttons.c_str(),
+                defaultButton.c_str(),
+                icon - 1 < sizeof probeIcons / sizeof *probeIcons ? probeIcons[icon - 1] : "unknown", unexpected);
 }
 
 bool start(const std::string& argument) {
     PROCESS_INFORMATION copy{};
-    const unsigned long holdAt = argument.empty() || argument == "no-dialog" ? 0 : std::stoul(argument);
-    const std::string events =
-        "Local\\vennholt-e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(copies.size() + 1);
-    if (holdAt > 0) {
-        heldEvent = CreateEventA(nullptr, FALSE, FALSE, (events + "-held").c_str());
-        releaseEvent = CreateEventA(nullptr, FALSE, FALSE, (events + "-release").c_str());
-    }
-    SetEnvironmentVariableA("VENNHOLT_E2E_HOLD", (std::to_string(holdAt) + " " + events).c_str());
+    SetEnvironmentVariableA("VENNHOLT_E2E_HOLD", argument == "no-dialog" ? "0" : argument.c_str());
     SetEnvironmentVariableA("VENNHOLT_E2E_REFUSE_DIALOG", argument == "no-dialog" ? "1" : nullptr);
     std::string commandLine = "\"" + setupPath + "\"";
     STARTUPINFOA startup{};
@@ -148,9 +128,7 @@ bool start(const std::string& argument) {
         return fail("start", "CreateProcess failed with " + std::to_string(GetLastError()));
     }
     copies.push_back(copy);
-    char path[MAX_PATH];
-    std::string probePath(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    HMODULE probe = LoadLibraryA((probePath.substr(0, probePath.find_last_of('\\') + 1) + probeDllName).c_str());
+    HMODULE probe = LoadLibraryA(probeDllName);  // from the driver's own folder, searched first
     bool placed = true;
     for (const auto& [name, kind] : {std::pair{probeHookName, WH_CALLWNDPROCRET}, {probeCreateHookName, WH_CBT}}) {
         const auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(probe, name)));
@@ -160,36 +138,11 @@ bool start(const std::string& argument) {
     return placed || fail("start", "the probe could not be placed");
 }
 
-BOOL CALLBACK firstMonitor(HMONITOR, HDC, LPRECT rect, LPARAM first) {
-    *reinterpret_cast<RECT*>(first) = *rect;
-    return FALSE;
-}
-
-bool held() {
-    if (WaitForSingleObject(heldEvent, waitMs) != WAIT_OBJECT_0) {
-        return fail("held", "the run did not reach its label");
-    }
-    HWND dialog = findDialog(IDC_ABORT, 1);
-    RECT window{}, monitor{};
-    GetWindowRect(dialog, &window);
-    EnumDisplayMonitors(nullptr, nullptr, firstMonitor, reinterpret_cast<LPARAM>(&monitor));
-    const bool centred =
-        window.left == monitor.left + ((monitor.right - monitor.left) - (window.right - window.left)) / 2 &&
-        window.top == monitor.top + ((monitor.bottom - monitor.top) - (window.bottom - window.top)) / 2;
-    std::printf("held copy=1 label=%s caption=%s visible=%d centred=%d\n",
-                hexText(GetDlgItem(dialog, IDC_FILE_LABEL)).c_str(), hexText(dialog).c_str(),
-                IsWindowVisible(dialog) ? 1 : 0, centred ? 1 : 0);
-    return true;
-}
-
 bool waitForExit(size_t number) {
-    if (number < 1 || number > copies.size()) {
-        return fail("exit", "no copy " + std::to_string(number));
-    }
-    const HANDLE process = copies[number - 1].hProcess;
+    const HANDLE process = copies.at(number - 1).hProcess;
     const DWORD start = GetTickCount();
     while (WaitForSingleObject(process, 10) == WAIT_TIMEOUT) {
-        if (HWND box = findBox(static_cast<int>(number))) {
+        if (HWND box = findBox(number)) {
             printBox(box, " unexpected=1");
             postClick(box, GetDlgItem(box, IDNO) != nullptr ? IDNO : IDOK);
             gone(box);
@@ -203,6 +156,11 @@ bool waitForExit(size_t number) {
     GetExitCodeProcess(process, &status);
     std::printf("exit copy=%zu status=0x%08lX\n", number, static_cast<unsigned long>(status));
     return true;
+}
+
+BOOL CALLBACK firstMonitor(HMONITOR, HDC, LPRECT rect, LPARAM first) {
+    *reinterpret_cast<RECT*>(first) = *rect;
+    return FALSE;
 }
 
 bool runStep(const std::string& step) {
@@ -223,14 +181,22 @@ bool runStep(const std::string& step) {
         const int id = argument == "yes" ? IDYES : argument == "no" ? IDNO : argument == "ok" ? IDOK : 0;
         done = lastBox != nullptr && id != 0 && postClick(lastBox, id) && gone(lastBox);
         lastBox = nullptr;
-    } else if (name == "held") {
-        return held();
+    } else if (name == "held" && (done = WaitForSingleObject(heldEvent, waitMs) == WAIT_OBJECT_0)) {
+        RECT window{}, monitor{};
+        GetWindowRect(dialog = findDialog(IDC_ABORT, 1), &window);
+        EnumDisplayMonitors(nullptr, nullptr, firstMonitor, reinterpret_cast<LPARAM>(&monitor));
+        const bool centred =
+            window.left == monitor.left + ((monitor.right - monitor.left) - (window.right - window.left)) / 2 &&
+            window.top == monitor.top + ((monitor.bottom - monitor.top) - (window.bottom - window.top)) / 2;
+        std::printf("held label=%s caption=%s visible=%d centred=%d\n",
+                    hexText(GetDlgItem(dialog, IDC_FILE_LABEL)).c_str(), hexText(dialog).c_str(),
+                    IsWindowVisible(dialog) ? 1 : 0, centred ? 1 : 0);
     } else if (name == "release") {
         done = SetEvent(releaseEvent);
     } else if (name == "click" || name == "close") {
         done = name == "click" ? postClick(dialog, IDC_ABORT) : PostMessageA(dialog, WM_CLOSE, 0, 0) != FALSE;
     } else if (name == "quit") {
-        done = !copies.empty() && PostThreadMessageA(copies[0].dwThreadId, WM_QUIT, 0, 0);
+        done = PostThreadMessageA(copies.at(0).dwThreadId, WM_QUIT, 0, 0);
     } else if (name == "wait-file") {
         done = waitFor([&argument] { return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES; });
     } else if (name == "exit") {

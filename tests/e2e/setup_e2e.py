@@ -1,16 +1,9 @@
 #!/usr/bin/python3
-"""End-to-end scenarios of setup.exe under Wine, one CTest test each.
-
-    setup_e2e.py --list win64|win32
-    setup_e2e.py [--arch win64|win32] --setup SETUP_EXE --driver DRIVER_EXE --patchtool PATCHTOOL SCENARIO
-
-Each scenario writes an install folder under the Wine prefix's drive C:, sets the registry value that
-names it and writes a patch of SETUP_EXE with patch_formats (the signed one is built by patchtool and
-signed); the driver (driver.cpp) plays the user, the game or another copy of the updater. Its report
-must match the scenario's line by line, and the folder afterwards the expected one byte by byte.
-win64 runs through scripts/wine-run in $VENNHOLT_WINEPREFIX; win32 through scripts/wine32-run in
-$VENNHOLT_WINE32PREFIX on an emulated CPU, with smaller files and only the scenarios marked for it.
-"""
+"""End-to-end scenarios of setup.exe under Wine, one CTest test each. A scenario writes an install folder
+in the prefix's drive C:, the registry value naming it and a patch of setup.exe (patch_formats), and the
+driver plays the user, the game or another copy of the updater. Its report must match the scenario's
+line by line, the folder afterwards the expected one byte by byte. win32 runs in the emulated i386
+chroot, with smaller files and only the scenarios marked for it."""
 import argparse
 import collections
 import os
@@ -27,9 +20,12 @@ import patch_formats as formats  # noqa: E402
 
 ARCHITECTURES = {"win64": ("wine-run", "VENNHOLT_WINEPREFIX"), "win32": ("wine32-run", "VENNHOLT_WINE32PREFIX")}
 REGISTRY_KEY = r"HKLM\Software\Halvorn\Vennholt"
-NOT_INSTALLED, ENGINE_RUNNING, NO_CONSENT, DIALOG_FAILED, ANOTHER_COPY = range(0xFFFFFFFF, 0xFFFFFFFA, -1)
-OK, DAMAGED, TOO_MANY, WRITE_FAILED, UNINSTALL_FAILED, ABORTED, CANCELLED = (
-    0, 0x80000001, 0x80000002, 0x80000004, 0x80000005, 0x80000006, 0x80000007)
+# Names other programs share: the game's mutex and that of every release of the updater.
+MUTEXES = {"game": "Pelmar General Interpreter for Vennholt is executing.",
+           "updater": "Updater for Vennholt is executing."}
+STATUSES = {"ok": 0, "damaged": 0x80000001, "too-many": 0x80000002, "write-failed": 0x80000004,
+            "uninstall-failed": 0x80000005, "aborted": 0x80000006, "cancelled": 0x80000007, "not-installed": -1,
+            "engine-running": -2, "no-consent": -3, "dialog-failed": -4, "another-copy": -5}
 
 # Archive entries in index order and the file each becomes; the version list names data3.arc with a
 # folder part, so the run installs that entry as Sub\data3.arc.
@@ -41,86 +37,63 @@ SIZES = {"data1.arc": 2_500_000, "data2.arc": 300_000, "Sub/data3.arc": 1000, "T
 SMALL_SIZES = dict(SIZES, **{"data1.arc": 25_000, "data2.arc": 3000})  # one chunk each, for the emulated CPU
 UNINSTALL_LIST = b"$Dir\r\nData1.arc\r\n  readme.txt\r\n"
 MERGED_UNINSTALL_LIST = b"data1.arc\nreadme.txt\ndata2.arc\nsub\\data3.arc\ntlx.hvl\ntlx.exe\n$dir\n\0"
-TITLE = texts.TITLE.encode("cp932").hex().upper()
 
 
-def box(message, owner="none"):
-    question = message in ("consent", "abort")
-    icon = "question" if question else "information" if message == "completed" else "warning"
-    return (f"box copy=1 text={texts.message_bytes(message).hex().upper()} caption={TITLE} owner={owner} "
-            f"buttons={'yes,no' if question else 'ok'} default={'no' if question else 'ok'} icon={icon}")
+def expected_line(word):
+    """A line of the driver's report: a message box by its text's name, held:TARGET for the held run's
+    dialog (its label naming TARGET, centred), exit=STATUS or exitK=STATUS for copy K's end."""
+    title = texts.TITLE.encode("cp932").hex().upper()
+    if word.startswith("exit"):
+        copy, status = word[4:].split("=")
+        return f"exit copy={copy or 1} status=0x{STATUSES[status] & 0xFFFFFFFF:08X}"
+    if word.startswith("held:"):
+        label = (word[5:] + texts.LABEL_SUFFIX).encode("cp932").hex().upper()
+        return f"held label={label} caption={title} visible=1 centred=1"
+    question, icon = word in ("consent", "abort"), {"completed": "information"}.get(word, "warning")
+    return (f"box copy=1 text={texts.MESSAGES[word].encode('cp932').hex().upper()} caption={title} "
+            f"owner={'dialog' if word == 'abort' else 'none'} buttons={'yes,no' if question else 'ok'} "
+            f"default={'no' if question else 'ok'} icon={'question' if question else icon}")
 
 
-def held(target):
-    label = (target + texts.LABEL_SUFFIX).encode("cp932").hex().upper()
-    return f"held copy=1 label={label} caption={TITLE} visible=1 centred=1"
-
-
-def exit_line(status, copy=1):
-    return f"exit copy={copy} status=0x{status:08X}"
-
-
-def outcome(message, status):
-    return [box("consent"), box(message), exit_line(status)]
-
-
-def hold_at(label_count):
-    return [f"start:{label_count}", "box", "answer:yes", "held"]
-
-
+# Steps (driver.cpp) and the expected report; whether the folder ends installed or unchanged. A run
+# held while its label names the Nth entry handles what is posted then before that entry is staged.
 Scenario = collections.namedtuple("Scenario", "steps report installed registry build prepare win32",
                                   defaults=("REG_SZ", "formats", None, False))
-CONSENT, FINISH = ["start", "box", "answer:yes"], ["box", "answer:ok", "exit:1"]
-NOT_INSTALLED_REPORT = [box("not installed"), exit_line(NOT_INSTALLED)]
+YES, OK = "start box answer:yes", "box answer:ok exit:1"
 SCENARIOS = {
-    "typical": Scenario(CONSENT + FINISH, outcome("completed", OK), True, win32=True),
-    "signed": Scenario(CONSENT + FINISH, outcome("completed", OK), True, build="signed"),
-    "consent-refused": Scenario(["start", "box", "answer:no", "exit:1"], [box("consent"), exit_line(NO_CONSENT)],
-                                False, win32=True),
-    "registry-missing": Scenario(["start"] + FINISH, NOT_INSTALLED_REPORT, False, registry=None),
-    "registry-expand-sz": Scenario(["start"] + FINISH, NOT_INSTALLED_REPORT, False, "REG_EXPAND_SZ", win32=True),
-    "registry-too-long": Scenario(["start"] + FINISH, NOT_INSTALLED_REPORT, False, registry="too long"),
-    # The names of the game's and the updater's mutexes are shared with other programs and releases.
-    "game-running": Scenario(["mutex:Pelmar General Interpreter for Vennholt is executing.", "start"] + FINISH,
-                             [box("engine running"), exit_line(ENGINE_RUNNING)], False, win32=True),
-    "other-updater-running": Scenario(["mutex:Updater for Vennholt is executing.", "start", "exit:1"],
-                                      [exit_line(ANOTHER_COPY)], False, win32=True),
-    "second-copy": Scenario(["start", "box", "start", "exit:2", "answer:no", "exit:1"],
-                            [box("consent"), exit_line(ANOTHER_COPY, copy=2), exit_line(NO_CONSENT)], False),
-    "dialog-not-created": Scenario(["start:no-dialog", "box", "answer:yes"] + FINISH,
-                                   outcome("dialog failed", DIALOG_FAILED), False),
-    # Held while the label names the Nth entry: what is posted then acts before entry N is staged.
-    "abort-confirmed": Scenario(hold_at(3) + ["click", "release", "box", "answer:yes", "exit:1"],
-                                [box("consent"), held("Sub\\data3.arc"), box("abort", "dialog"), exit_line(ABORTED)],
-                                False),
-    "abort-declined": Scenario(hold_at(2) + ["click", "release", "box", "answer:no"] + FINISH,
-                               [box("consent"), held("data2.arc"), box("abort", "dialog"), box("completed"),
-                                exit_line(OK)], True, win32=True),
-    "dialog-closed": Scenario(hold_at(3) + ["close", "release", "exit:1"],
-                              [box("consent"), held("Sub\\data3.arc"), exit_line(CANCELLED)], False),
-    "quit-message": Scenario(hold_at(3) + ["quit", "release", "exit:1"],
-                             [box("consent"), held("Sub\\data3.arc"), exit_line(CANCELLED)], False),
-    "damaged": Scenario(CONSENT + FINISH, outcome("damaged", DAMAGED), False, build="damaged"),
-    "too-many-entries": Scenario(CONSENT + FINISH, outcome("damaged", TOO_MANY), False, build="33 entries"),
-    "write-failed": Scenario(CONSENT + FINISH, outcome("write failed", WRITE_FAILED), False,
+    "typical": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, win32=True),
+    "signed": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="signed"),
+    "consent-refused": Scenario("start box answer:no exit:1", "consent exit=no-consent", False, win32=True),
+    "registry-missing": Scenario(f"start {OK}", "not-installed exit=not-installed", False, registry=None),
+    "registry-expand-sz": Scenario(f"start {OK}", "not-installed exit=not-installed", False, "REG_EXPAND_SZ",
+                                   win32=True),
+    "registry-too-long": Scenario(f"start {OK}", "not-installed exit=not-installed", False, "too long"),
+    "game-running": Scenario(f"mutex:game start {OK}", "engine-running exit=engine-running", False, win32=True),
+    "other-updater-running": Scenario("mutex:updater start exit:1", "exit=another-copy", False, win32=True),
+    "second-copy": Scenario("start box start exit:2 answer:no exit:1", "consent exit2=another-copy exit=no-consent",
+                            False),
+    "dialog-not-created": Scenario(f"start:no-dialog box answer:yes {OK}", "consent dialog-failed exit=dialog-failed",
+                                   False),
+    "abort-confirmed": Scenario("start:3 box answer:yes held click release box answer:yes exit:1",
+                                "consent held:Sub\\data3.arc abort exit=aborted", False),
+    "abort-declined": Scenario(f"start:2 box answer:yes held click release box answer:no {OK}",
+                               "consent held:data2.arc abort completed exit=ok", True, win32=True),
+    "dialog-closed": Scenario("start:3 box answer:yes held close release exit:1",
+                              "consent held:Sub\\data3.arc exit=cancelled", False),
+    "quit-message": Scenario("start:3 box answer:yes held quit release exit:1",  # taken as a stop
+                             "consent held:Sub\\data3.arc exit=cancelled", False),
+    "damaged": Scenario(f"{YES} {OK}", "consent damaged exit=damaged", False, build="damaged"),
+    "too-many-entries": Scenario(f"{YES} {OK}", "consent damaged exit=too-many", False, build="33 entries"),
+    "write-failed": Scenario(f"{YES} {OK}", "consent write-failed exit=write-failed", False,
                              prepare=lambda folder: (folder / "data2.arc.tmp").mkdir()),
-    "uninstall-list-missing": Scenario(CONSENT + FINISH, outcome("uninstall list failed", UNINSTALL_FAILED), True,
+    "uninstall-list-missing": Scenario(f"{YES} {OK}", "consent uninstall-failed exit=uninstall-failed", True,
                                        prepare=lambda folder: (folder / "uninst.lst").unlink()),
 }
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def run(command, what, check_status=True, timeout=120, **options):
-    result = subprocess.run([str(part) for part in command], capture_output=True, timeout=timeout, **options)
-    check(not check_status or result.returncode == 0, f"{what} failed: {result.stderr.decode(errors='replace')}")
+def run(command, what, check_status=True, timeout=120):
+    result = subprocess.run([str(part) for part in command], capture_output=True, timeout=timeout)
+    assert not check_status or result.returncode == 0, f"{what} failed: {result.stderr.decode(errors='replace')}"
     return result
 
 
@@ -155,12 +128,9 @@ class World:
         hvl = formats.version_list(records)
         entries = [(name, hvl if path == "TLX.hvl" else self.new[path]) for name, path in PAYLOAD]
         entries += [(f"extra{i}.arc", bytes([i])) for i in range(33 - len(entries) if build == "33 entries" else 0)]
+        self.patch.write_bytes(formats.patch(entries, stub=pathlib.Path(self.tools["setup"]).read_bytes()))
         if build != "signed":
-            self.patch.write_bytes(formats.patch(entries, stub=pathlib.Path(self.tools["setup"]).read_bytes()))
             return
-        formats.write_folder(self.base / "payload", dict(entries))
-        run([self.tools["patchtool"], "build", "--stub", self.tools["setup"], "--out", self.patch,
-             *[f"{name}={self.base / 'payload' / name}" for name, _ in PAYLOAD]], "patchtool build")
         # Signed as a publisher would, with a throwaway certificate: the signature lies after the
         # payload, where nothing reads, so patchtool still verifies, lists and installs the patch.
         key, cert, signed = self.base / "key.pem", self.base / "cert.pem", self.base / "signed.exe"
@@ -168,19 +138,15 @@ class World:
              "-keyout", key, "-out", cert], "openssl")
         run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "Vennholt update", "-in", self.patch, "-out",
              signed], "osslsigncode")
-        unsigned, data = self.patch.read_bytes(), signed.read_bytes()
-        check(len(data) > len(unsigned) and data.startswith(unsigned[formats.PAYLOAD_OFFSET:], formats.PAYLOAD_OFFSET),
-              "signing changed the payload")
         signed.replace(self.patch)
         formats.write_folder(self.base / "copy", self.before)
         for command in (["verify"], ["list"], ["apply", "--folder", self.base / "copy"]):
             run([self.tools["patchtool"], *command, self.patch], f"patchtool {command[0]} of the signed patch")
         copy, expected = formats.folder_state(self.base / "copy"), self.installed(self.before)
-        check(copy == expected, f"patchtool apply of the signed patch: {formats.difference(copy, expected)}")
+        assert copy == expected, f"patchtool apply of the signed patch: {formats.difference(copy, expected)}"
 
     def installed(self, before):
-        """The payload's files over the old ones, the version list pruned to the records whose files
-        exist, and the uninstall list merged if there is one."""
+        """The new files over the old, the version list pruned to existing files, the uninstall list merged."""
         after = dict(before, **{path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl"})
         after["TLX.hvl"] = formats.version_list([r for r in self.records if r[0].replace("\\", "/") in after])
         after.update({"uninst.lst": MERGED_UNINSTALL_LIST} if "uninst.lst" in before else {})
@@ -197,35 +163,32 @@ def run_scenario(name, tools, architecture):
     before = formats.folder_state(world.folder)
     world.write_patch(scenario.build)
 
+    steps = [f"mutex:{MUTEXES[step[6:]]}" if step.startswith("mutex:") else step for step in scenario.steps.split()]
     result = run([world.wine_run, tools["driver"], "setup", world.windows_path(world.patch),
-                  world.windows_path(world.folder), *scenario.steps], "the driver", False, 150,
-                 env=dict(os.environ, VENNHOLT_WINE_TIMEOUT=os.environ.get("VENNHOLT_WINE_TIMEOUT", "120")))
+                  world.windows_path(world.folder), *steps], "the driver", False, 150)
     lines = [line for line in result.stdout.decode("utf-8", errors="replace").splitlines() if line.strip()]
-    errors = result.stderr.decode("utf-8", errors="replace").strip()
-    check(lines == scenario.report and result.returncode == 0,
-          f"the driver ended with {result.returncode} and reported\n  " + ("\n  ".join(lines) or "(nothing)")
-          + "\nexpected\n  " + "\n  ".join(scenario.report) + (f"\nstandard error: {errors}" if errors else ""))
+    expected = [expected_line(word) for word in scenario.report.split()]
+    assert lines == expected and result.returncode == 0, (
+        f"the driver ended with {result.returncode} and reported\n  " + ("\n  ".join(lines) or "(nothing)")
+        + "\nexpected\n  " + "\n  ".join(expected) + f"\nstandard error: {result.stderr.decode(errors='replace')}")
     actual, expected = formats.folder_state(world.folder), world.installed(before) if scenario.installed else before
-    check(actual == expected, f"install folder not as expected: {formats.difference(actual, expected)}")
+    assert actual == expected, f"install folder not as expected: {formats.difference(actual, expected)}"
     shutil.rmtree(world.base, ignore_errors=True)
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--list", choices=ARCHITECTURES, help="print the scenarios of one build")
+    if sys.argv[1:2] == ["--list"]:  # the scenarios of one build, for CMake
+        print(";".join(name for name, scenario in SCENARIOS.items() if sys.argv[2:] == ["win64"] or scenario.win32))
+        return 0
+    parser = argparse.ArgumentParser(description=__doc__, epilog="--list win64|win32: the scenarios of a build")
     parser.add_argument("--arch", choices=ARCHITECTURES, default="win64")
     for tool in ("setup", "driver", "patchtool"):
-        parser.add_argument(f"--{tool}", type=os.path.abspath)
-    parser.add_argument("scenario", nargs="?", choices=SCENARIOS)
+        parser.add_argument(f"--{tool}", type=os.path.abspath, required=True)
+    parser.add_argument("scenario", choices=SCENARIOS)
     args = parser.parse_args()
-    if args.list:
-        print(";".join(name for name, scenario in SCENARIOS.items() if args.list == "win64" or scenario.win32))
-        return 0
-    if not (args.setup and args.driver and args.patchtool and args.scenario):
-        parser.error("--setup, --driver, --patchtool and a scenario are needed")
     try:
         run_scenario(args.scenario, vars(args), args.arch)
-    except (Failure, OSError, subprocess.TimeoutExpired) as failure:
+    except (AssertionError, OSError, subprocess.TimeoutExpired) as failure:
         print(f"FAILED {args.scenario}: {failure}")
         return 1
     print(f"passed {args.scenario}")

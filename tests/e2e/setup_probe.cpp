@@ -1,12 +1,10 @@
 // A probe that the driver places into setup.exe's thread as two message hooks, to do what the driver
 // cannot do from its own process:
-// - hold the update run (WH_CALLWNDPROCRET): the run sets the file label once per entry, right before
-//   it pumps messages for that entry. When the label has been set for the Nth time, the probe sets the
-//   event "PREFIX-held" and waits (at most 30 s) for "PREFIX-release", N and PREFIX being what the
-//   driver passed in VENNHOLT_E2E_HOLD ("N PREFIX"; N = 0: never). Whatever the driver posts meanwhile
-//   is handled at the next pump, before entry N - 1 (from 0) is staged;
-// - tell which standard icon a message box shows, as a window property (setup_probe.h): icons belong
-//   to the process that loaded them, so only code inside setup.exe can compare them;
+// - hold the update run (WH_CALLWNDPROCRET): the run sets the file label right before it pumps messages
+//   for an entry. At the Nth time (N from VENNHOLT_E2E_HOLD) the probe sets the held event and waits (at
+//   most 30 s) for the release event; what the driver posts meanwhile acts before entry N - 1 is staged;
+// - tell which standard icon a message box shows, as a window property: icons belong to the process
+//   that loaded them, so only code inside setup.exe can compare them;
 // - refuse the progress dialog (WH_CBT) when VENNHOLT_E2E_REFUSE_DIALOG is set: the one top-level
 //   dialog-class window created from the program's own module.
 #include "tests/e2e/setup_probe.h"
@@ -14,8 +12,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
+#include <cstdlib>
 
 #include "resources/resource_ids.h"
 
@@ -24,43 +21,30 @@ namespace {
 unsigned labelSets = 0;
 
 void holdIfWanted() {
-    char setting[256] = {}, prefix[256];
-    unsigned long holdAt = 0;
+    char setting[16] = {};
     GetEnvironmentVariableA("VENNHOLT_E2E_HOLD", setting, sizeof setting - 1);
-    if (std::sscanf(setting, "%lu %250s", &holdAt, prefix) != 2 || ++labelSets != holdAt) {
+    if (++labelSets != std::strtoul(setting, nullptr, 10)) {
         return;
     }
-    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, (std::string(prefix) + "-held").c_str());
-    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, (std::string(prefix) + "-release").c_str());
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, heldEventName);  // both closed when setup.exe ends
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, releaseEventName);
     if (held != nullptr && release != nullptr) {
         SetEvent(held);
         WaitForSingleObject(release, 30000);
     }
-    CloseHandle(held);
-    CloseHandle(release);
 }
 
-BOOL CALLBACK findIconControl(HWND child, LPARAM found) {
-    char name[16] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (lstrcmpiA(name, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        *reinterpret_cast<HWND*>(found) = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Marks a message box that has just been set up with the standard icon it shows.
+// Marks a message box that has just been set up with the standard icon its icon control shows.
 void markIcon(HWND box) {
-    HWND control = nullptr;
-    EnumChildWindows(box, findIconControl, reinterpret_cast<LPARAM>(&control));
-    uintptr_t icon = 0;  // none
-    if (control != nullptr) {
-        const auto shown = reinterpret_cast<HICON>(SendMessageA(control, STM_GETICON, 0, 0));
-        const LPCSTR standard[] = {IDI_ASTERISK, IDI_EXCLAMATION, IDI_QUESTION, IDI_HAND};
-        icon = 1;  // other
-        for (uintptr_t i = 0; i < 4; ++i) {
-            icon = shown != nullptr && shown == LoadIconA(nullptr, standard[i]) ? 2 + i : icon;
+    const LPCSTR standard[] = {IDI_ASTERISK, IDI_EXCLAMATION, IDI_QUESTION, IDI_HAND};
+    uintptr_t icon = 0;  // none; 1: another icon; 2 + i: standard[i]
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            const auto shown = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+            icon = 1;
+            for (uintptr_t i = 0; i < 4; ++i) {
+                icon = shown != nullptr && shown == LoadIconA(nullptr, standard[i]) ? 2 + i : icon;
+            }
         }
     }
     SetPropA(box, probeIconProperty, reinterpret_cast<HANDLE>(icon + 1));

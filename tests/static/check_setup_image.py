@@ -1,53 +1,41 @@
 #!/usr/bin/python3
-"""Static checks of setup.exe, above all of the shipping i686 build, which never runs natively here.
-
-    check_setup_image.py BUILD_DIR MACHINE      (MACHINE: 0x14c for i686, 0x8664 for x86_64)
-
-Prints one line per check and 'N passed, M failed'. The texts are also those the end-to-end scenarios
-expect, written as Unicode and turned into code page 932 by Python's codec, not by the code under test.
-"""
+"""Static checks of setup.exe, above all of the shipping i686 build, which never runs natively here:
+check_setup_image.py BUILD_DIR MACHINE (0x14c for i686, 0x8664 for x86_64) prints one line per check and
+'N passed, M failed'. The texts are also those the end-to-end scenarios expect, written as Unicode and
+turned into code page 932 by Python's codec, not by the code under test."""
 import pathlib
 import struct
 import sys
-import xml.etree.ElementTree as ElementTree
 
 import pefile  # Debian's python3-pefile, of /usr/bin/python3
 
 TITLE = "「Vennholt」 更新パッチ ver 1.01"
-# name: (text, number of ideographic spaces U+3000 that fill it out)
+# The message texts, most filled out with ideographic spaces (U+3000) to 26 characters.
 MESSAGES = {
-    "engine running": ("ゲーム、ランチャー、アンインストーラーのいずれかが実行中なのでアップデートを行えません", 0),
-    "not installed": ("ゲームがインストールされていません", 9),
-    "consent": ("アップデートを行いますか？", 13),
-    "dialog failed": ("ダイアログの起動に失敗しました。", 10),
-    "completed": ("アップデートが完了しました", 13),
-    "damaged": ("アップデートプログラムが破損している可能性があります", 0),
-    "write failed": ("何らかの要因によりアップデートが行えません", 5),
-    "uninstall list failed": ("アンインストレーションファイルの更新に失敗しました", 1),
-    "abort": ("アップデートを中止しますか？", 12),
+    "engine-running": "ゲーム、ランチャー、アンインストーラーのいずれかが実行中なのでアップデートを行えません",
+    "not-installed": "ゲームがインストールされていません" + "\u3000" * 9,
+    "consent": "アップデートを行いますか？" + "\u3000" * 13,
+    "dialog-failed": "ダイアログの起動に失敗しました。" + "\u3000" * 10,
+    "completed": "アップデートが完了しました" + "\u3000" * 13,
+    "damaged": "アップデートプログラムが破損している可能性があります",
+    "write-failed": "何らかの要因によりアップデートが行えません" + "\u3000" * 5,
+    "uninstall-failed": "アンインストレーションファイルの更新に失敗しました" + "\u3000" * 1,
+    "abort": "アップデートを中止しますか？" + "\u3000" * 12,
 }
 LABEL_SUFFIX = "をインストール中"
-
-
-def message_bytes(name):
-    text, spaces = MESSAGES[name]
-    return (text + "\u3000" * spaces).encode("cp932")
 
 
 PAYLOAD_OFFSET, SHIPPING_MACHINE, SHIPPING_BUDGET = 0x60000, 0x14C, 128 * 1024
 # Known DLLs, never taken from a copy planted beside the updater: the runtimes are linked in (no MinGW
 # DLL), and comctl32 is loaded from the system folder by the program itself.
-SYSTEM_LIBRARIES = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
-                    "ole32.dll"}
+SYSTEM_LIBRARIES = {f"{name}.dll" for name in ("kernel32", "user32", "gdi32", "advapi32", "msvcrt", "shell32", "ole32")}
 JAPANESE, ENGLISH_US = 0x0411, 0x0409
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 ICON_SIZES = (256, 48, 32, 16)
-EXPECTED_RESOURCES = sorted([(RT_ICON, i + 1, JAPANESE) for i in range(len(ICON_SIZES))] + [
-    (RT_DIALOG, 102, JAPANESE), (RT_GROUP_ICON, 101, JAPANESE), (RT_VERSION, 1, JAPANESE),
-    (RT_MANIFEST, 1, ENGLISH_US)])
+EXPECTED_RESOURCES = sorted([(RT_ICON, i + 1, JAPANESE) for i in range(len(ICON_SIZES))] + [(RT_DIALOG, 102, JAPANESE),
+                            (RT_GROUP_ICON, 101, JAPANESE), (RT_VERSION, 1, JAPANESE), (RT_MANIFEST, 1, ENGLISH_US)])
 MANIFEST_ARCHITECTURE = {0x14C: "X86", 0x8664: "amd64"}
-# VS_FIXEDFILEINFO: signature, structure version, file and product version 1.0.0.0, flags mask, flags,
-# VOS_NT_WINDOWS32, VFT_APP, no subtype, no date.
+# VS_FIXEDFILEINFO: file and product version 1.0.0.0, VOS_NT_WINDOWS32, VFT_APP, no flags, no date.
 FIXED_VERSION = (0xFEEF04BD, 0x10000, 0x10000, 0, 0x10000, 0, 0x3F, 0, 0x40004, 1, 0, 0, 0)
 VERSION_STRINGS = ["041104B0", "CompanyName", "Halvorn", "FileVersion", "1, 0, 0, 0", "ProductVersion", "1.0.0.0"]
 # Dialog 102's controls: extended style, style, x, y, width, height, id, class, text.
@@ -60,11 +48,9 @@ DIALOG_CONTROLS = [
 
 
 def dialog_template():
-    """Dialog 102 in the extended template layout: WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT
-    (no system menu), 271 x 109 units, no menu, class or caption, 9-point MS UI Gothic of the Shift
-    JIS character set, and its controls."""
-    def text(value):
-        return value.encode("utf-16-le") + b"\0\0"
+    """Dialog 102, extended template: WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT (no system menu),
+    271 x 109 units, no menu, class or caption, 9-point MS UI Gothic (Shift JIS) and its controls."""
+    text = lambda value: value.encode("utf-16-le") + b"\0\0"  # noqa: E731
     data = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, 0x80C000C0, len(DIALOG_CONTROLS), 0, 0, 271, 109) + bytes(6)
     data += struct.pack("<HHBB", 9, 400, 0, 128) + text("MS UI Gothic")
     for extended, style, x, y, width, height, control, kind, caption in DIALOG_CONTROLS:
@@ -75,13 +61,9 @@ def dialog_template():
 
 def resources(pe):
     """{(type, id, language): bytes} of every resource."""
-    found = {}
-    for kind in getattr(getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None), "entries", []):
-        for name in kind.directory.entries:
-            for language in name.directory.entries:
-                found[(kind.id, name.id, language.id)] = pe.get_data(language.data.struct.OffsetToData,
-                                                                     language.data.struct.Size)
-    return found
+    return {(kind.id, name.id, language.id): pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries for name in kind.directory.entries
+            for language in name.directory.entries}
 
 
 def checks(data, machine):
@@ -96,23 +78,17 @@ def checks(data, machine):
     yield "imports only system libraries", set(imports) <= SYSTEM_LIBRARIES, ", ".join(imports)
     # Looked up at run time, so it shows only as the name the program asks the system for.
     yield "later DLL loads from the system folder", b"SetDefaultDllDirectories\0" in data, "SetDefaultDllDirectories"
-    texts = {name: message_bytes(name) + b"\0" for name in MESSAGES}
+    texts = {name: text.encode("cp932") + b"\0" for name, text in MESSAGES.items()}
     texts.update({"window title": TITLE.encode("cp932") + b"\0", "file label": LABEL_SUFFIX.encode("cp932")})
     for name, text in texts.items():
         yield f"text '{name}'", text in data, f"{len(text)} bytes"
 
     found = resources(pe)
     yield "resources", sorted(found) == EXPECTED_RESOURCES, ", ".join(f"{t}/{n}/0x{l:04X}" for t, n, l in sorted(found))
-    try:
-        manifest = ElementTree.fromstring(found.get((RT_MANIFEST, 1, ENGLISH_US), b""))
-        tags = {element.tag.split("}")[-1]: element.attrib for element in manifest.iter()}
-    except ElementTree.ParseError:
-        tags = {}
-    level = tags.get("requestedExecutionLevel", {}).get("level")
-    yield "manifest requireAdministrator", level == "requireAdministrator", str(level)
-    architecture = tags.get("assemblyIdentity", {}).get("processorArchitecture")
-    yield "manifest architecture", architecture == MANIFEST_ARCHITECTURE[machine], str(architecture)
-    yield "manifest without common controls 6", tags and "dependency" not in tags, ", ".join(tags)
+    manifest = found.get((RT_MANIFEST, 1, ENGLISH_US), b"")
+    wanted = [b'level="requireAdministrator"', f'processorArchitecture="{MANIFEST_ARCHITECTURE[machine]}"'.encode()]
+    # Without a dependency on common controls 6 (the classic controls are the designed look).
+    yield "manifest", all(w in manifest for w in wanted) and b"<dependency" not in manifest, f"{len(manifest)} bytes"
 
     icons = [found.get((RT_ICON, i + 1, JAPANESE), b"") for i in range(len(ICON_SIZES))]
     group = struct.pack("<HHH", 0, 1, len(ICON_SIZES)) + b"".join(
@@ -123,10 +99,8 @@ def checks(data, machine):
     version = found.get((RT_VERSION, 1, JAPANESE), b"")
     at = version.find(struct.pack("<I", FIXED_VERSION[0]))
     fixed = struct.unpack_from("<13I", version, at) if 0 <= at <= len(version) - 52 else ()
-    yield "version fixed part", fixed == FIXED_VERSION, str([hex(word) for word in fixed])
-    missing = [text for text in VERSION_STRINGS if text.encode("utf-16-le") + b"\0\0" not in version]
-    translation = struct.pack("<HH", JAPANESE, 0x04B0) in version
-    yield "version strings and translation", not missing and translation, ", ".join(missing) or "all present"
+    strings = [text.encode("utf-16-le") + b"\0\0" for text in VERSION_STRINGS] + [struct.pack("<HH", JAPANESE, 0x04B0)]
+    yield "version", fixed == FIXED_VERSION and all(s in version for s in strings), str([hex(word) for word in fixed])
 
     dialog, expected = found.get((RT_DIALOG, 102, JAPANESE), b""), dialog_template()
     differs = next((i for i, (a, b) in enumerate(zip(dialog, expected)) if a != b), min(len(dialog), len(expected)))
@@ -135,9 +109,9 @@ def checks(data, machine):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] in ("-h", "--help"):
+    if len(argv) != 3:
         print(__doc__.strip())
-        return 0 if len(argv) == 2 else 2
+        return 2
     setup = pathlib.Path(argv[1]) / "setup.exe"
     results = list(checks(setup.read_bytes(), int(argv[2], 0))) if setup.is_file() else [("present", False, "")]
     for name, ok, detail in results:
