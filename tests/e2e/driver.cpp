@@ -9,6 +9,7 @@
 //                     default=no icon=question"; answer:yes|no|ok answers it and waits until it is gone
 //   held              wait for the held run: "held label= caption= visible=1 centred=1"; release it
 //   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, WM_QUIT to its thread
+//   ignored           post the system close command (Alt+F4) and Escape's IDCANCEL, which the dialog ignores
 //   wait-file:PATH    wait until PATH exists
 //   exit:K            wait for copy K to end: "exit copy=K status=0xXXXXXXXX"; a box of K shown meanwhile
 //                     is printed with " unexpected=1" and answered No (or OK)
@@ -195,6 +196,8 @@ bool runStep(const std::string& step) {
         done = SetEvent(releaseEvent);
     } else if (name == "click" || name == "close") {
         done = name == "click" ? postClick(dialog, IDC_ABORT) : PostMessageA(dialog, WM_CLOSE, 0, 0) != FALSE;
+    } else if (name == "ignored") {
+        done = PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) && PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     } else if (name == "quit") {
         done = PostThreadMessageA(copies.at(0).dwThreadId, WM_QUIT, 0, 0);
     } else if (name == "wait-file") {

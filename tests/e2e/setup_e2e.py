@@ -55,8 +55,7 @@ def expected_line(word):
             f"default={'no' if question else 'ok'} icon={'question' if question else icon}")
 
 
-# Steps (driver.cpp) and the expected report; whether the folder ends installed or unchanged. A run
-# held while its label names the Nth entry handles what is posted then before that entry is staged.
+# Steps (driver.cpp), the expected report and whether the folder ends installed (or else unchanged).
 Scenario = collections.namedtuple("Scenario", "steps report installed registry build prepare win32",
                                   defaults=("REG_SZ", "formats", None, False))
 YES, OK = "start box answer:yes", "box answer:ok exit:1"
@@ -76,7 +75,7 @@ SCENARIOS = {
                                    False),
     "abort-confirmed": Scenario("start:3 box answer:yes held click release box answer:yes exit:1",
                                 "consent held:Sub\\data3.arc abort exit=aborted", False),
-    "abort-declined": Scenario(f"start:2 box answer:yes held click release box answer:no {OK}",
+    "abort-declined": Scenario(f"start:2 box answer:yes held ignored click release box answer:no {OK}",
                                "consent held:data2.arc abort completed exit=ok", True, win32=True),
     "dialog-closed": Scenario("start:3 box answer:yes held close release exit:1",
                               "consent held:Sub\\data3.arc exit=cancelled", False),
