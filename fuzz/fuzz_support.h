@@ -1,20 +1,13 @@
 #pragma once
-// Pieces shared by the fuzz targets: a failing check, the input taken apart, a disturbed file
-// operation, scratch folders on a memory file system and snapshots of them.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
+// Pieces shared by the fuzz targets.
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <string>
 
 #include "engine/platform/fault_injection.h"
 
-// A property that does not hold is a finding: libFuzzer keeps the input that aborted.
+// A property that does not hold is a finding: libFuzzer keeps the input.
 #define FUZZ_CHECK(condition, what) \
     if (!(condition)) std::fprintf(stderr, "\nFUZZ_CHECK failed: %s (%s)\n", what, #condition), std::abort()
 
@@ -40,7 +33,7 @@ inline bool injectFaultOf(uint8_t byte) {
     return true;
 }
 
-// An empty folder `name` in this process's scratch folder, which goes when the process ends.
+// An empty folder in this process's scratch folder, which goes when the process ends.
 inline std::string freshFolder(const std::string& name) {
     static const struct Scratch {
         std::string path = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/vennholt-fuzz-XXXXXX");
@@ -54,6 +47,7 @@ inline std::string freshFolder(const std::string& name) {
 
 // Writes `bytes` from `position` on: a patch's 0x60000 bytes before its payload stay a hole.
 inline void writeFile(const fs::path& path, const std::string& bytes, size_t position = 0) {
+    fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary).seekp(static_cast<std::streamoff>(position)) << bytes;
     fs::resize_file(path, position + bytes.size());
 }

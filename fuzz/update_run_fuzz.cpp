@@ -1,18 +1,12 @@
-// A whole update run (runUpdateFromPatch) on a fuzzed patch against a small install folder that
-// sits beside another folder.
-//
+// A whole update run on a fuzzed patch against a small install folder beside another folder.
 // Input: a fault byte (see injectFaultOf), a host byte (bits 0-3: the pump call at which the host
-// acts, 0 never; bits 4-5: what it does there, 0 report the quit message, 1 set the abort flag, 2
-// set the cancel flag, 3 both; bit 6: no dialog controls), a folder byte (bit 0: no uninst.lst,
-// bit 1: no installed TLX.hvl, bit 2: a.arc read-only), then the patch from 0x60000 on.
-//
-// Properties, read off the run's report and the folders before and after:
-// - nothing outside the install folder changes, and no staging or temporary file survives;
-// - a stop flag decides the result, abort over cancel;
-// - PayloadDamaged, TooManyEntries, Aborted and Cancelled leave the folder as it was;
-// - the report installs a prefix of the entries, in index order, every one for Ok and
-//   UninstallListFailed; each installed target holds its entry's bytes from the patch, and no other
-//   file changes but TLX.hvl (pruned) and uninst.lst (merged, for Ok only) after a complete run.
+// acts, 0 never; bits 4-5: 0 it reports the quit message, 1 sets the abort flag, 2 the cancel flag,
+// 3 both; bit 6: no dialog controls), a folder byte (bit 0: no uninst.lst, bit 1: no TLX.hvl, bit 2:
+// a.arc read-only), then the patch from 0x60000 on. Properties, read off the run's report and the
+// folders: a stop flag decides the result, abort over cancel; Ok and UninstallListFailed install
+// every entry, FileWriteFailed the first few, other results none; each installed target holds its
+// entry's bytes, and nothing else changes (no temporary file is left) but TLX.hvl and, for Ok,
+// uninst.lst.
 #include <sys/stat.h>
 
 #include "engine/file_handle.h"
@@ -27,10 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string tail = in.rest(), root = freshFolder("run"), folder = root + "/folder";
     const std::string patch = freshFolder("patch") + "/setup.exe";
     writeFile(patch, tail, payloadOffset);
-    fs::create_directories(folder + "/sub");
-    fs::create_directories(root + "/outside");
-    writeFile(root + "/outside/secret.txt", "outside");
-    for (const char* name : {"a.arc", "b.arc", "sub/c.arc", "readme.txt"}) writeFile(folder + "/" + name, name);
+    for (const char* name : {"outside/secret.txt", "folder/a.arc", "folder/b.arc", "folder/sub/c.arc", "folder/x.txt"})
+        writeFile(root + "/" + name, name);
     if (!(variant & 1)) writeFile(folder + "/uninst.lst", "a.arc\r\nB.ARC\r\n$dir\r\n  sub\\c.arc\r\n");
     std::string list("QTS_V2__\0\0\0\0\4\0\0\0", 16);  // four records with zero check values
     for (const std::string name : {"a.arc", "b.arc", "sub\\c.arc", "gone.arc"})
@@ -39,12 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (variant & 4) ::chmod((folder + "/a.arc").c_str(), 0444);
     const Tree before = snapshot(root);
 
-    ScriptedHost host;
-    host.withControls = !(hostByte & 64);
     const uint32_t pump = hostByte & 15, action = hostByte >> 4 & 3;
-    host.quitAtPump = action == 0 ? pump : 0;
-    host.abortAtPump = action & 1 ? pump : 0;
-    host.cancelAtPump = action & 2 ? pump : 0;
+    ScriptedHost host{.withControls = !(hostByte & 64),
+                      .quitAtPump = action == 0 ? pump : 0,
+                      .abortAtPump = action & 1 ? pump : 0,
+                      .cancelAtPump = action & 2 ? pump : 0};
     injectFaultOf(fault);
     UpdateRunReport report;
     const UpdateResult result = runUpdateFromPatch(patch.c_str(), folder.c_str(), host.host(), &report);

@@ -1,6 +1,5 @@
 /* Preloaded into patchtool by the kill-and-recover test: counts the calls that open, read, write,
- * truncate, rename or remove files, and instead of making the Nth one (VENNHOLT_KILL_AT_CALL=N)
- * kills the process with SIGKILL. The calls themselves go on to the C library unchanged. */
+ * rename or remove files, and kills the process instead of making the Nth one. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -24,17 +23,11 @@ int open(const char *path, int flags, ...) {
     va_end(arguments);
     return ((int (*)(const char *, int, ...))next("open"))(path, flags, mode);
 }
-
-ssize_t read(int file, void *buffer, size_t count) {
-    return ((ssize_t(*)(int, void *, size_t))next("read"))(file, buffer, count);
+ssize_t read(int file, void *to, size_t count) {
+    return ((ssize_t(*)(int, void *, size_t))next("read"))(file, to, count);
 }
-
-ssize_t write(int file, const void *buffer, size_t count) {
-    return ((ssize_t(*)(int, const void *, size_t))next("write"))(file, buffer, count);
+ssize_t write(int file, const void *from, size_t count) {
+    return ((ssize_t(*)(int, const void *, size_t))next("write"))(file, from, count);
 }
-
-int ftruncate(int file, off_t length) { return ((int (*)(int, off_t))next("ftruncate"))(file, length); }
-
 int rename(const char *from, const char *to) { return ((int (*)(const char *, const char *))next("rename"))(from, to); }
-
 int unlink(const char *path) { return ((int (*)(const char *))next("unlink"))(path); }
