@@ -180,10 +180,10 @@ def test_refusals():
 
 def apply_patch():  # returns the folder an uninterrupted run leaves
     a, big = random.Random(7).randbytes(5000), random.Random(8).randbytes(MIB + 3)
-    records = [("a.arc", check_value(a)), ("missing.arc", bytes(8)), ("kept.arc", bytes(8)), ("Big.ARC", check_value(big))]
+    records = [("a.arc", check_value(a)), ("kept.arc", bytes(8)), ("Big.ARC", check_value(big)), ("missing.arc", bytes(8))]
     write_folder(".", {"game/a.arc": b"old a", "game/kept.arc": b"kept", "game/uninst.lst": b"Kept.arc\r\n$Dir\r\n",
                        "setup.exe": patch([("a.arc", a), ("b.arc", b"b"), ("big.arc", big), ("TLX.hvl", version_list(records))])})
-    return {"a.arc": a, "b.arc": b"b", "Big.ARC": big, "kept.arc": b"kept", "TLX.hvl": version_list(records[:1] + records[2:]),
+    return {"a.arc": a, "b.arc": b"b", "Big.ARC": big, "kept.arc": b"kept", "TLX.hvl": version_list(records[:3]),
             "uninst.lst": b"kept.arc\na.arc\nb.arc\nbig.arc\ntlx.hvl\n$dir\n\0"}
 
 
