@@ -1,80 +1,63 @@
 #pragma once
-// Shared pieces of the fuzz targets: a failing check that tells what broke, a reader that takes
-// the fuzzer's bytes apart, a scratch folder on a memory file system, patch files written
-// sparsely (the 0x60000 bytes before the payload are a hole, so writing one costs nothing), and
-// snapshots of folder trees to compare before and after an operation.
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+// Pieces shared by the fuzz targets.
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "engine/platform/fault_injection.h"
 
-// A property that does not hold is a finding: say which and stop the process, which libFuzzer
-// records as a crash together with the input.
-#define FUZZ_CHECK(condition, ...)                                                                        \
-    do {                                                                                                  \
-        if (!(condition)) {                                                                               \
-            std::fprintf(stderr, "\nFUZZ_CHECK failed at %s:%d: %s\n  ", __FILE__, __LINE__, #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                                                            \
-            std::fprintf(stderr, "\n");                                                                   \
-            std::abort();                                                                                 \
-        }                                                                                                 \
-    } while (0)
+// A property that does not hold is a finding: libFuzzer keeps the input.
+#define FUZZ_CHECK(condition, what) \
+    if (!(condition)) std::fprintf(stderr, "\nFUZZ_CHECK failed: %s (%s)\n", what, #condition), std::abort()
 
-// Takes the fuzzer's bytes apart from the front; past the end every value is 0.
-struct InputReader {
-    const uint8_t* data;
-    size_t size;
-    size_t position = 0;
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, std::optional<std::string>>;  // relative path -> bytes (none: a folder)
 
-    uint8_t byte();
-    uint32_t u32();
-    // The next `count` bytes, or fewer at the end.
-    Bytes take(size_t count);
-    Bytes rest();
-    bool atEnd() const { return position >= size; }
+// The fuzzer's bytes from the front; past the end every byte is 0.
+struct Input {
+    std::string bytes;
+    size_t at = 0;
+    uint8_t byte() { return at < bytes.size() ? static_cast<uint8_t>(bytes[at++]) : 0; }
+    std::string rest(size_t count = std::string::npos) {
+        const std::string taken = at < bytes.size() ? bytes.substr(at, count) : "";
+        return at += taken.size(), taken;
+    }
 };
 
-// A folder of its own for this process on a memory file system ($VENNHOLT_FUZZ_TMP, else /dev/shm,
-// else /tmp), removed when the process ends normally. Engine paths use it with "/" inside, which
-// the engine passes through unchanged.
-const std::string& scratchRoot();
-// Removes everything inside `folder` (not the folder itself); creates it when missing.
-void emptyFolder(const std::string& folder);
-void writeFile(const std::string& path, const Bytes& bytes);
-void writeFile(const std::string& path, const std::string& text);
-std::optional<Bytes> readFile(const std::string& path);
-void makeFolder(const std::string& path);
+// Disturbs the file operation a byte names: bits 0-2 its kind (0 open, 1 read, 2 write, 3 seek,
+// 4 move, others none), bit 3 short instead of failed, bits 4-7 which one (1, 3, ..., 31).
+inline bool injectFaultOf(uint8_t byte) {
+    if ((byte & 7) >= static_cast<uint8_t>(FaultOperation::Count)) return false;
+    injectFault(FaultOperation(byte & 7), 1u + (byte >> 4) * 2u, byte & 8 ? FaultEffect::Short : FaultEffect::Fail);
+    return true;
+}
 
-// A patch file as the engine sees it: `length` bytes, zero but for `tail` at 0x60000.
-struct PatchImage {
-    uint32_t length = 0;
-    Bytes tail;
+// An empty folder in this process's scratch folder, which goes when the process ends.
+inline std::string freshFolder(const std::string& name) {
+    static const struct Scratch {
+        std::string path = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/vennholt-fuzz-XXXXXX");
+        Scratch() { FUZZ_CHECK(::mkdtemp(path.data()) != nullptr, "a scratch folder"); }
+        ~Scratch() { fs::remove_all(path); }
+    } scratch;
+    fs::remove_all(scratch.path + "/" + name);
+    fs::create_directories(scratch.path + "/" + name);
+    return scratch.path + "/" + name;
+}
 
-    // The bytes [position, position + count) when the file holds all of them.
-    std::optional<Bytes> slice(uint64_t position, uint64_t count) const;
-};
-// A patch image of 0x60000 + tail.size() bytes.
-PatchImage patchWithPayload(Bytes tail);
-// Writes the image to `path` sparsely.
-void writePatch(const std::string& path, const PatchImage& image);
+// Writes `bytes` from `position` on: a patch's 0x60000 bytes before its payload stay a hole.
+inline void writeFile(const fs::path& path, const std::string& bytes, size_t position = 0) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).seekp(static_cast<std::streamoff>(position)) << bytes;
+    fs::resize_file(path, position + bytes.size());
+}
 
-// Every file and folder below a root, by path relative to it ("sub/c.arc"); folders have no bytes.
-struct TreeNode {
-    bool folder = false;
-    Bytes bytes;
-    bool operator==(const TreeNode&) const = default;
-};
-using Tree = std::map<std::string, TreeNode>;
-Tree snapshotTree(const std::string& root);
-// A short description of how two trees differ, empty when they are equal.
-std::string describeDifference(const Tree& before, const Tree& after);
-
-// Printable form of a byte string for messages: printable ASCII as is, everything else as \xNN.
-std::string printable(const std::string& bytes);
-std::string printable(const Bytes& bytes);
+inline Tree snapshot(const fs::path& root) {
+    Tree tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        tree[entry.path().lexically_relative(root).string()] =
+            entry.is_directory() ? std::nullopt : std::optional(std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    return tree;
+}

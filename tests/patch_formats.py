@@ -1,8 +1,7 @@
-"""The patch's formats written and read from their layouts alone, independently of the C++ code: the
-check value, the payload archive (both layouts), the version list (both versions), the lower-casing
-of names, and a snapshot of an install folder to compare. Shared by every Python test and by the
-fuzz seed generator."""
+"""The patch's formats written and read from their layouts alone, independently of the C++ code, and
+snapshots of install folders to compare. Shared by every Python test and by the fuzz seed generator."""
 import os
+import pathlib
 import struct
 
 PAYLOAD_OFFSET = 0x60000
@@ -12,8 +11,7 @@ VERSIONS = {"v2": (b"QTS_V2__", 256, 248), "v1": (b"QTS_____", 64, 56)}  # magic
 
 
 def check_value(data):
-    """hash = hash * 233 + byte (32 bits); sum and xor of the hash's low byte after each step, and sum
-    and xor of the bytes; stored as the hash (little-endian) and those four bytes."""
+    """hash = hash * 233 + byte (32 bits), then sum and xor of its low byte and of the bytes."""
     hash_value = low_sum = low_xor = data_sum = data_xor = 0
     for d in data:
         hash_value = (hash_value * 233 + d) & 0xFFFFFFFF
@@ -30,8 +28,7 @@ def field(name, size):
 
 
 def archive(entries, layout="current", magic=None, count=None, positions=None):
-    """Header, index and data of a payload archive of (name, bytes) entries stored back to back;
-    positions, when given, replaces each entry's (offset, size) in the index."""
+    """A payload archive of (name, bytes) entries stored back to back; `positions` replaces (offset, size)."""
     entry_size, name_size = LAYOUTS[layout]
     magic = magic if magic is not None else MAGIC if layout == "current" else b"PELMAR ARC10"
     index, data = b"", b""
@@ -93,18 +90,12 @@ def lower(name):
 
 
 def folder_state(folder):
-    """Every file and folder below `folder` by relative path with "/" separators: its bytes, or None
-    for a folder."""
+    """{relative path with "/": bytes, or None for a folder} of everything below `folder`."""
     state = {}
     for root, folders, files in os.walk(folder):
         for name in folders + files:
-            path = os.path.join(root, name)
-            key = os.path.relpath(path, folder).replace(os.sep, "/")
-            if name in files:
-                with open(path, "rb") as file:
-                    state[key] = file.read()
-            else:
-                state[key] = None
+            path = pathlib.Path(root, name)
+            state[path.relative_to(folder).as_posix()] = path.read_bytes() if name in files else None
     return state
 
 
@@ -112,10 +103,8 @@ def write_folder(folder, state):
     """Creates the files (bytes) and folders (None) of a folder state below `folder`."""
     for key, content in sorted(state.items()):
         path = os.path.join(folder, *key.split("/"))
-        if content is None:
-            os.makedirs(path, exist_ok=True)
-        else:
-            os.makedirs(os.path.dirname(path), exist_ok=True)
+        os.makedirs(path if content is None else os.path.dirname(path), exist_ok=True)
+        if content is not None:
             with open(path, "wb") as file:
                 file.write(content)
 

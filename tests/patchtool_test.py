@@ -1,570 +1,220 @@
 #!/usr/bin/python3
-"""End-to-end tests of the built patchtool, one CTest test per case.
-
-    patchtool_test.py --list             print the case names
-    patchtool_test.py PATCHTOOL CASE     run one case against the patchtool executable
-
-Archives and check values are computed here independently of the C++ code: the expected
-listings come from archives this script writes itself, and the check value from the rule written
-out again below.
-"""
+"""patchtool_test.py --list | PATCHTOOL CASE: every patchtool command's output and refusals, against patches
+and version lists that patch_formats.py writes; each case runs in a fresh folder (through $PATCHTOOL_RUNNER)."""
 import json
 import os
 import random
-import struct
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
-PAYLOAD_OFFSET = 0x60000
-MAGIC = b"PELMAR ARC20"
-LAYOUTS = {"current": (128, 96), "legacy": (32, 16)}  # index entry size, name field size
-PATCHTOOL = None
+from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, entry_bytes, folder_state, patch, \
+    read_version_list, version_list, write_folder
 
-
-class Failure(Exception):
-    pass
+TOOL, MIB = None, 1 << 20
 
 
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def run(*arguments, stdin=b""):
-    """Runs patchtool; the Windows build runs through the runner named by PATCHTOOL_RUNNER (Wine),
-    whose text-mode line ends are turned back into LF."""
+def run(*arguments, stdin=b"", status=0):
+    """Standard output and error; the Windows build's line ends become LF."""
     runner = os.environ.get("PATCHTOOL_RUNNER")
-    command = [runner, PATCHTOOL, *arguments] if runner else [PATCHTOOL, *arguments]
-    result = subprocess.run(command, input=stdin, capture_output=True, timeout=120)
-    if runner:
-        result.stdout = result.stdout.replace(b"\r\n", b"\n")
-        result.stderr = result.stderr.replace(b"\r\n", b"\n")
-    return result
-
-
-def run_ok(*arguments, stdin=b""):
-    result = run(*arguments, stdin=stdin)
-    check(result.returncode == 0, f"{arguments} failed ({result.returncode}): {result.stderr.decode(errors='replace')}")
-    return result
-
-
-def check_one_line_error(result, status, *fragments):
-    """A failure is one line on standard error, the given exit status and nothing half-printed."""
-    text = result.stderr.decode("utf-8", errors="replace")
-    check(result.returncode == status, f"exit status {result.returncode}, expected {status}: {text!r}")
-    check(text.startswith("patchtool: ") and text.count("\n") == 1 and text.endswith("\n"), f"not one line: {text!r}")
-    for fragment in fragments:
-        check(fragment in text, f"{fragment!r} missing from {text!r}")
-
-
-def reference_check_value(data):
-    """The check value rule, byte by byte: hash = hash * 233 + d; sums and xors of the hash's low
-    byte after each step and of the data bytes."""
-    hash_value = low_sum = low_xor = data_sum = data_xor = 0
-    for d in data:
-        hash_value = (hash_value * 233 + d) & 0xFFFFFFFF
-        low = hash_value & 0xFF
-        low_sum = (low_sum + low) & 0xFF
-        low_xor ^= low
-        data_sum = (data_sum + d) & 0xFF
-        data_xor ^= d
-    return struct.pack("<IBBBB", hash_value, low_sum, low_xor, data_sum, data_xor)
-
-
-def write_archive(path, stub, magic, count, fields, data, layout):
-    """An archive written from the format alone: stub padded to 0x60000, 16-byte header, raw index
-    entries (name field bytes, offset, size, reserved bytes) and the data bytes."""
-    entry_size, name_field = LAYOUTS[layout]
-    image = bytearray(stub) + bytes(PAYLOAD_OFFSET - len(stub))
-    image += magic + struct.pack("<I", count)
-    for name_bytes, offset, size, reserved in fields:
-        check(len(name_bytes) == name_field and len(reserved) == entry_size - name_field - 8, "bad test entry")
-        image += name_bytes + struct.pack("<II", offset, size) + reserved
-    image += data
-    with open(path, "wb") as file:
-        file.write(image)
-
-
-def stored_name(name_bytes):
-    """The name as the reader sees it: up to the NUL, or the whole field when there is none."""
-    return name_bytes.split(b"\0", 1)[0]
-
-
-def expected_listing(layout, count, fields):
-    entry_size = LAYOUTS[layout][0]
-    data_base = PAYLOAD_OFFSET + 16 + count * entry_size
-    entries = []
-    for name_bytes, offset, size, _ in fields:
-        name = stored_name(name_bytes)
-        entries.append({"name": name.decode("cp932"), "nameHex": name.hex(), "offset": offset, "size": size,
-                        "position": (data_base + offset) & 0xFFFFFFFF})
-    return {"layout": layout, "count": count, "dataBase": data_base, "entries": entries}
-
-
-def list_json(patch):
-    result = run_ok("list", patch, "--json")
-    text = result.stdout.decode("utf-8")
-    check(text.endswith("\n") and text.count("\n") == 1, f"JSON is not one line: {text!r}")
-    return json.loads(text)
-
-
-# Names in the form the publisher types them (UTF-8); the archive must hold their CP932 bytes.
-DOUBLE_BYTE_NAMES = ["データ.arc", "表示.arc", "ソフト\\能力.dat", "ＡＢＣｘｙｚ.bin", "ｶﾀｶﾅ.txt", "音声０１.arc"]
-
-
-def entry_names(count, layout, rng):
-    longest = LAYOUTS[layout][1] - 1
-    names = []
-    for i in range(count):
-        if i % 3 == 0:
-            name = DOUBLE_BYTE_NAMES[i // 3 % len(DOUBLE_BYTE_NAMES)]
-            name = f"{i}{name}"
-            while len(name.encode("cp932")) > longest:
-                name = name[:-1]
-        else:
-            name = f"file{i:02}.{rng.choice(['arc', 'exe', 'HVL', 'Dat'])}"
-        names.append(name)
-    names[-1:] = ["x" * longest] if count > 1 else names[-1:]  # a name that fills its field exactly
-    return names
-
-
-def build_and_list(layout, count, parent, rng):
-    directory = os.path.join(parent, f"{layout}-{count}")
-    os.mkdir(directory)
-    stub = rng.randbytes(rng.choice([0, 1000, PAYLOAD_OFFSET]))
-    stub_path = os.path.join(directory, "stub.exe")
-    with open(stub_path, "wb") as file:
-        file.write(stub)
-    names = entry_names(count, layout, rng)
-    operands, contents = [], []
-    for i, name in enumerate(names):
-        size = rng.choice([0, 1, 100, 4096, 70000]) if i != 1 else (1 << 20) + 3  # one crosses a 1 MiB chunk
-        content = rng.randbytes(size)
-        contents.append(content)
-        if i % 2 == 0 and "\\" not in name:
-            path = os.path.join(directory, f"in{i}", name)  # PATH form: the file name becomes the name
-            os.makedirs(os.path.dirname(path))
-            operands.append(path)
-        else:
-            path = os.path.join(directory, f"entry{i}.bin")
-            operands.append(f"{name}={path}")
-        with open(path, "wb") as file:
-            file.write(content)
-    patch = os.path.join(directory, f"{layout}-{count}.exe")
-    run_ok("build", "--stub", stub_path, "--out", patch, *(["--legacy"] if layout == "legacy" else []), *operands)
-
-    # The listing agrees with an archive laid out back to back from offset 0.
-    entry_size, name_field = LAYOUTS[layout]
-    offset, fields = 0, []
-    for name, content in zip(names, contents):
-        encoded = name.encode("cp932")
-        fields.append((encoded + bytes(name_field - len(encoded)), offset, len(content), bytes(entry_size - name_field - 8)))
-        offset += len(content)
-    expected = expected_listing(layout, count, fields)
-    listing = list_json(patch)
-    check(listing == expected, f"listing differs:\n{listing}\nexpected\n{expected}")
-
-    # The file itself, byte for byte.
-    with open(patch, "rb") as file:
-        image = file.read()
-    data_base = expected["dataBase"]
-    check(image[:len(stub)] == stub and image[len(stub):PAYLOAD_OFFSET] == bytes(PAYLOAD_OFFSET - len(stub)),
-          "stub or padding differs")
-    magic, stored_count = image[PAYLOAD_OFFSET:PAYLOAD_OFFSET + 12], struct.unpack_from("<I", image, PAYLOAD_OFFSET + 12)[0]
-    check((magic == MAGIC) == (layout == "current") and stored_count == count, f"header {magic!r} {stored_count}")
-    index = image[PAYLOAD_OFFSET + 16:data_base]
-    check(index == b"".join(f[0] + struct.pack("<II", f[1], f[2]) + f[3] for f in fields), "index bytes differ")
-    check(image[data_base:] == b"".join(contents), "entry data differ")
-
-    text = run_ok("list", patch).stdout.decode("utf-8")
-    for name in names:
-        check(name in text, f"{name} missing from the text listing")
-
-
-def test_build_list_round_trip_current():
-    rng = random.Random(31)
-    with tempfile.TemporaryDirectory() as directory:
-        for count in (0, 1, 7, 32):
-            build_and_list("current", count, directory, rng)
-
-
-def test_build_list_round_trip_legacy():
-    rng = random.Random(32)
-    with tempfile.TemporaryDirectory() as directory:
-        for count in (0, 3, 32):
-            build_and_list("legacy", count, directory, rng)
-
-
-def independent_fields(layout, count, rng):
-    """Index entries as any writer might make them: double-byte names, garbage after the NUL,
-    reserved bytes set, offsets in any order, overlapping or past the end of the file."""
-    entry_size, name_field = LAYOUTS[layout]
-    fields = []
-    for i in range(count):
-        name = (f"{i}" + DOUBLE_BYTE_NAMES[i % len(DOUBLE_BYTE_NAMES)]).encode("cp932")[:name_field - 1]
-        name = name.decode("cp932", errors="ignore").encode("cp932")  # no character cut in half
-        if i == 5:
-            name = b"n" * name_field  # fills its field without a NUL: cut at the field's end
-        tail = bytes(name_field - len(name))
-        if i % 4 == 1 and len(tail) > 2:
-            tail = b"\0" + rng.randbytes(len(tail) - 1)
-        reserved = rng.randbytes(entry_size - name_field - 8) if i % 2 else bytes(entry_size - name_field - 8)
-        fields.append((name + tail, rng.randrange(0, 5000), rng.randrange(0, 3000), reserved))
-    return fields
-
-
-def test_list_reads_independently_written_archives():
-    rng = random.Random(33)
-    with tempfile.TemporaryDirectory() as directory:
-        cases = [("current", MAGIC, 0), ("current", MAGIC, 7), ("current", MAGIC, 32),
-                 ("legacy", b"pelmar arc20", 3), ("legacy", b"PELMAR ARC21", 32), ("legacy", bytes(12), 1),
-                 ("legacy", rng.randbytes(12), 0)]
-        for number, (layout, magic, count) in enumerate(cases):
-            fields = independent_fields(layout, count, rng)
-            patch = os.path.join(directory, f"independent{number}.exe")
-            write_archive(patch, rng.randbytes(2000), magic, count, fields, rng.randbytes(4000), layout)
-            listing = list_json(patch)
-            expected = expected_listing(layout, count, fields)
-            check(listing == expected, f"{layout} {magic!r} {count}:\n{listing}\nexpected\n{expected}")
-
-
-def test_archive_of_33_entries_is_refused():
-    rng = random.Random(34)
-    with tempfile.TemporaryDirectory() as directory:
-        for magic, count in ((MAGIC, 33), (b"pelmar arc20", 33), (MAGIC, 0xFFFFFFFF)):
-            fields = independent_fields("current", 33, rng)
-            patch = os.path.join(directory, "many.exe")
-            write_archive(patch, b"", magic, count, fields, b"", "current")
-            for extra in ([], ["--json"]):
-                result = run("list", patch, *extra)
-                check_one_line_error(result, 1, "TooManyEntries (0x80000002)")
-                check(result.stdout == b"", "output printed for a refused archive")
-        # build refuses to write what the updater would refuse.
-        stub, entry = os.path.join(directory, "stub"), os.path.join(directory, "entry")
-        for path in (stub, entry):
-            open(path, "wb").close()
-        out = os.path.join(directory, "out.exe")
-        result = run("build", "--stub", stub, "--out", out, *[f"n{i}={entry}" for i in range(33)])
-        check_one_line_error(result, 1, "33")
-        check(not os.path.exists(out), "a patch of 33 entries was written")
-        run_ok("build", "--stub", stub, "--out", out, *[f"n{i}={entry}" for i in range(32)])
-
-
-def test_list_reports_damaged_patches():
-    with tempfile.TemporaryDirectory() as directory:
-        patch = os.path.join(directory, "damaged.exe")
-        for image in (bytes(PAYLOAD_OFFSET - 1), bytes(PAYLOAD_OFFSET), bytes(PAYLOAD_OFFSET) + MAGIC + b"\2\0\0\0" + bytes(255)):
-            with open(patch, "wb") as file:
-                file.write(image)
-            check_one_line_error(run("list", patch), 1, "PayloadDamaged (0x80000001)")
-        check_one_line_error(run("list", os.path.join(directory, "missing.exe")), 1, "missing.exe")
-        check_one_line_error(run("list", directory), 1)
-
-
-def test_checkvalue_matches_an_independent_implementation():
-    rng = random.Random(35)
-    mib = 1 << 20
-    sizes = [0, 1, 2, 3, 255, 65536, mib - 1, mib, mib + 1, 2 * mib + 12345, 3 * mib + 7]
-    with tempfile.TemporaryDirectory() as directory:
-        paths, expected = [], []
-        for i, size in enumerate(sizes):
-            data = rng.randbytes(size)
-            path = os.path.join(directory, f"random{i}.bin")
-            with open(path, "wb") as file:
-                file.write(data)
-            paths.append(path)
-            expected.append(f"{reference_check_value(data).hex()}  {path}\n")
-        output = run_ok("checkvalue", *paths).stdout.decode()
-        check(output == "".join(expected), f"check values differ:\n{output}expected\n{''.join(expected)}")
-        abc = os.path.join(directory, "abc")
-        with open(abc, "wb") as file:
-            file.write(b"abc")
-        check(run_ok("checkvalue", abc).stdout.decode() == f"06b4500012cc2660  {abc}\n", "worked example")
-
-
-def test_checkvalue_reads_standard_input():
-    rng = random.Random(36)
-    data = rng.randbytes(3 * (1 << 20) + 5)
-    value = reference_check_value(data).hex()
-    check(run_ok("checkvalue", "-", stdin=data).stdout.decode() == f"{value}  -\n", "'-' is standard input")
-    check(run_ok("checkvalue", stdin=data).stdout.decode() == f"{value}  -\n", "no FILE reads standard input")
-    with tempfile.TemporaryDirectory() as directory:
-        path = os.path.join(directory, "single")
-        with open(path, "wb") as file:
-            file.write(b"\xff")
-        output = run_ok("checkvalue", path, "-", stdin=b"a").stdout.decode()
-        check(output == f"ff000000ffffffff  {path}\n6100000061616161  -\n", f"mixed files and '-': {output!r}")
-
-
-def test_checkvalue_reports_unreadable_files_and_goes_on():
-    with tempfile.TemporaryDirectory() as directory:
-        missing = os.path.join(directory, "missing.bin")
-        present = os.path.join(directory, "present.bin")
-        with open(present, "wb") as file:
-            file.write(b"a")
-        result = run("checkvalue", missing, present)
-        check_one_line_error(result, 1, "missing.bin")
-        check(result.stdout.decode() == f"6100000061616161  {present}\n", "the readable file is still printed")
-        check_one_line_error(run("checkvalue", directory), 1, directory)
-
-
-def test_build_refuses_bad_input_and_leaves_no_file():
-    with tempfile.TemporaryDirectory() as directory:
-        def path(name, size=0):
-            full = os.path.join(directory, name)
-            with open(full, "wb") as file:
-                file.write(bytes(size))
-            return full
-        stub, long_stub, entry = path("stub"), path("long-stub", PAYLOAD_OFFSET + 1), path("entry", 10)
-        out = os.path.join(directory, "out.exe")
-        with open(out, "wb") as file:
-            file.write(b"previous patch")
-        link = os.path.join(directory, "link.exe")
-        os.symlink(out, link)
-        cases = [  # arguments after build, exit status, fragments of the message
-            (["--stub", stub, "--out", link, entry], 1, ["not a regular file"]),
-            (["--stub", stub, "--out", directory, entry], 1, ["not a regular file"]),
-            (["--stub", long_stub, "--out", out, entry], 1, ["393217", "0x60000"]),
-            (["--stub", os.path.join(directory, "nostub"), "--out", out], 1, ["nostub"]),
-            (["--stub", stub, "--out", out, "a" * 96 + "=" + entry], 1, ["95"]),
-            (["--stub", stub, "--out", out, "--legacy", "a" * 16 + "=" + entry], 1, ["15"]),
-            (["--stub", stub, "--out", out, "あ" * 48 + "=" + entry], 1, ["96 bytes"]),  # 96 bytes in code page 932
-            (["--stub", stub, "--out", out, "--legacy", "データ名前です.a=" + entry], 1, ["16 bytes"]),
-            (["--stub", stub, "--out", out, "price¥.txt=" + entry], 1, ["code page 932"]),
-            (["--stub", stub, "--out", out, "euro€=" + entry], 1, ["code page 932"]),
-            (["--stub", stub, "--out", out, "=" + entry], 1, ["empty name"]),
-            (["--stub", stub, "--out", out, os.path.join(directory, "absent.arc")], 1, ["absent.arc"]),
-            (["--stub", stub, "--out", out, "a=" + directory], 1, ["not a regular file"]),
-            (["--stub", stub, "--out", out, "TLX.hvl=" + entry, "tlx.HVL=" + entry], 1, ["twice"]),
-            (["--stub", stub, "--out", os.path.join(directory, "no", "such", "folder.exe"), entry], 1,
-             ["folder.exe:", "does not exist"]),
-            (["--stub", stub, entry], 2, ["--out"]),
-            (["--out", out, entry], 2, ["--stub"]),
-            (["--stub", stub, "--out", out, "--bogus", entry], 2, ["--bogus"]),
-            (["--stub", stub, "--stub", stub, "--out", out], 2, ["twice"]),
-            (["--stub"], 2, ["needs a value"]),
-        ]
-        for arguments, status, fragments in cases:
-            result = run("build", *arguments)
-            try:
-                check_one_line_error(result, status, *fragments)
-            except Failure as failure:
-                raise Failure(f"build {arguments}: {failure}")
-            with open(out, "rb") as file:
-                check(file.read() == b"previous patch", f"build {arguments} changed the existing patch")
-            check(os.path.islink(link), f"build {arguments} replaced the link")
-        check(sorted(os.listdir(directory)) == ["entry", "link.exe", "long-stub", "out.exe", "stub"], f"files left: {os.listdir(directory)}")
-
-        # The limits themselves are accepted, and a good build replaces the previous patch.
-        exact_stub = path("exact-stub", PAYLOAD_OFFSET)
-        run_ok("build", "--stub", exact_stub, "--out", out, "a" * 95 + "=" + entry, "あ" * 47 + "b=" + entry)
-        listing = list_json(out)
-        check([e["name"] for e in listing["entries"]] == ["a" * 95, "あ" * 47 + "b"], f"limits: {listing}")
-        run_ok("build", "--stub", stub, "--out", out, "--legacy", "a" * 15 + "=" + entry, "データ名前.ab=" + entry)
-        check(list_json(out)["layout"] == "legacy", "legacy layout")
-
-
-def test_help_and_usage_errors():
-    for arguments in (["--help"], ["-h"], ["help"], ["help", "build"], ["build", "--help"], ["list", "-h"],
-                      ["checkvalue", "--help"]):
-        result = run_ok(*arguments)
-        check(result.stdout.startswith(b"Usage: patchtool"), f"{arguments}: {result.stdout[:60]!r}")
-    for arguments, fragment in (([], "no command"), (["frobnicate"], "frobnicate"), (["list"], "one PATCH"),
-                                (["list", "a", "b"], "one PATCH"), (["list", "--xml", "a"], "--xml"),
-                                (["help", "frobnicate"], "frobnicate"), (["list", "--json=yes", "a"], "no value")):
-        result = run(*arguments)
-        check_one_line_error(result, 2, fragment, "--help")
-        check(result.stdout == b"", f"{arguments} printed output")
-
-
-def write_patch(path, entries):
-    """A current-layout patch of (name bytes, data) entries stored back to back, written here."""
-    fields, data = [], b""
-    for name, payload in entries:
-        fields.append((name + bytes(96 - len(name)), len(data), len(payload), bytes(24)))
-        data += payload
-    write_archive(path, b"MZ", MAGIC, len(entries), fields, data, "current")
-
-
-def version_list(records):
-    """A version 2 list of (name bytes, check value) records."""
-    body = b"".join(name + bytes(248 - len(name)) + value for name, value in records)
-    return b"QTS_V2__" + struct.pack("<II", 0, len(records)) + body
-
-
-def folder_state(folder):
-    """Every file below the folder by relative path with "/" separators, and its bytes."""
-    state = {}
-    for root, _, files in os.walk(folder):
-        for name in files:
-            path = os.path.join(root, name)
-            with open(path, "rb") as file:
-                state[os.path.relpath(path, folder).replace(os.sep, "/")] = file.read()
-    return state
-
-
-def make_folder(folder, files):
-    for name, data in files.items():
-        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
-        with open(os.path.join(folder, name), "wb") as file:
-            file.write(data)
-
-
-def test_apply_installs_an_independently_written_patch():
-    rng = random.Random(7)
-    with tempfile.TemporaryDirectory() as parent:
-        folder = os.path.join(parent, "game")
-        make_folder(folder, {"a.arc": b"old a", "kept.arc": b"kept", "uninst.lst": b"Kept.arc\r\n$Dir\r\n"})
-        a_data, b_data, big = rng.randbytes(5000), rng.randbytes(10), rng.randbytes((1 << 20) + 3)
-        records = [(b"a.arc", reference_check_value(a_data)), (b"missing.arc", bytes(8)),
-                   (b"kept.arc", bytes(8)), (b"Big.ARC", reference_check_value(big))]
-        patch = os.path.join(parent, "setup.exe")
-        write_patch(patch, [(b"a.arc", a_data), (b"b.arc", b_data), (b"big.arc", big),
-                            (b"TLX.hvl", version_list(records))])
-        result = run_ok("apply", patch, "--folder", folder + "/", "--json")
-        report = json.loads(result.stdout.decode("utf-8"))
-        check(report == {"result": "Ok", "code": "0x00000000", "installed": ["a.arc", "b.arc", "Big.ARC", "TLX.hvl"]},
-              f"report {report}")
-        state = folder_state(folder)
-        expected = {"a.arc": a_data, "b.arc": b_data, "Big.ARC": big, "kept.arc": b"kept",
-                    "TLX.hvl": version_list([records[0], records[2], records[3]]),
-                    "uninst.lst": b"kept.arc\na.arc\nb.arc\nbig.arc\ntlx.hvl\n$dir\n\0"}
-        check(state == expected, f"folder differs in {sorted(k for k in set(state) | set(expected) if state.get(k) != expected.get(k))}")
-
-
-def test_apply_refuses_a_damaged_patch_and_leaves_the_folder():
-    with tempfile.TemporaryDirectory() as parent:
-        folder = os.path.join(parent, "game")
-        make_folder(folder, {"a.arc": b"old a", "uninst.lst": b"a.arc\n"})
-        before = folder_state(folder)
-        patch = os.path.join(parent, "setup.exe")
-        write_patch(patch, [(b"a.arc", b"new a"), (b"TLX.hvl", version_list([(b"a.arc", bytes(8))]))])
-        result = run("apply", patch, "--folder", folder)
-        check(result.returncode == 1 and result.stdout == b"PayloadDamaged (0x80000001)\n",
-              f"{result.returncode} {result.stdout!r}")
-        check(folder_state(folder) == before, "the folder changed")
-        # Without a version list the entry is installed unverified; without uninst.lst the merge fails.
-        os.remove(os.path.join(folder, "uninst.lst"))
-        write_patch(patch, [(b"a.arc", b"new a")])
-        result = run("apply", patch, "--folder", folder, "--json")
-        report = json.loads(result.stdout)
-        check(result.returncode == 1 and report == {
-            "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"]}, f"{report}")
-        check(folder_state(folder) == {"a.arc": b"new a"}, "a.arc not installed")
-
-
-def test_apply_command_line_errors():
-    with tempfile.TemporaryDirectory() as parent:
-        patch = os.path.join(parent, "setup.exe")
-        write_patch(patch, [])
-        check_one_line_error(run("apply", patch), 2, "--folder")
-        check_one_line_error(run("apply", patch, "--folder", os.path.join(parent, "nowhere")), 1, "not a folder")
-        check_one_line_error(run("apply", os.path.join(parent, "missing.exe"), "--folder", parent), 1, "missing.exe")
-        check(run("apply", "--help").returncode == 0, "apply --help")
-
-
-def entry_bytes(patch, listing, name):
-    with open(patch, "rb") as file:
-        image = file.read()
-    for entry in listing["entries"]:
-        if entry["name"] == name:
-            return image[entry["position"]:entry["position"] + entry["size"]]
-    raise Failure(f"no entry {name}")
-
-
-def test_build_from_folder_packs_sorted_files_and_makes_the_version_list():
-    rng = random.Random(11)
-    with tempfile.TemporaryDirectory() as parent:
-        game = os.path.join(parent, "game")
-        files = {"voice.arc": rng.randbytes(3000), "データ.arc": rng.randbytes((1 << 20) + 5), "TLX.exe": b"",
-                 "bgm.arc": rng.randbytes(17)}
-        make_folder(game, files)
-        stub = os.path.join(parent, "stub.exe")
-        with open(stub, "wb") as file:
-            file.write(b"MZ" + bytes(100))
-        patch = os.path.join(parent, "setup.exe")
-        run_ok("build", "--stub", stub, "--out", patch, "--from", game)
-        listing = list_json(patch)
-        names = [entry["name"] for entry in listing["entries"]]
-        expected_order = sorted(files, key=lambda name: name.encode("utf-8")) + ["TLX.hvl"]
-        check(names == expected_order, f"entries {names}")
-        records = [(name.encode("cp932"), reference_check_value(files[name])) for name in expected_order[:-1]]
-        check(entry_bytes(patch, listing, "TLX.hvl") == version_list(records), "the made version list differs")
-        for name, data in files.items():
-            check(entry_bytes(patch, listing, name) == data, f"{name} packed wrongly")
-
-        # The same patch, with the whole game's list from another folder and an order file.
-        whole = os.path.join(parent, "whole")
-        make_folder(whole, {**files, "movie.arc": b"movie"})
-        order = os.path.join(parent, "order.txt")
-        with open(order, "w", encoding="utf-8") as file:
-            file.write("bgm.arc\r\n\nvoice.arc\n")
-        run_ok("build", "--stub", stub, "--out", patch, "--from", game, "--order", order, "--hvl-from", whole)
-        listing = list_json(patch)
-        check([entry["name"] for entry in listing["entries"]] == ["bgm.arc", "voice.arc", "TLX.hvl"], "order file")
-        everything = sorted({**files, "movie.arc": b"movie"}, key=lambda name: name.encode("utf-8"))
-        records = [(name.encode("cp932"), reference_check_value(b"movie" if name == "movie.arc" else files[name]))
-                   for name in everything]
-        check(entry_bytes(patch, listing, "TLX.hvl") == version_list(records), "the list from --hvl-from differs")
-
-        # A given list is packed as it is.
-        given = os.path.join(parent, "given.hvl")
-        with open(given, "wb") as file:
-            file.write(b"QTS_____" + bytes(8))
-        run_ok("build", "--stub", stub, "--out", patch, "--from", game, "--hvl", given, "bgm.arc")
-        listing = list_json(patch)
-        check(entry_bytes(patch, listing, "TLX.hvl") == b"QTS_____" + bytes(8), "the given list was changed")
-
-
-def test_build_refuses_what_the_updater_could_not_install_before_writing():
-    with tempfile.TemporaryDirectory() as parent:
-        stub = os.path.join(parent, "stub.exe")
-        with open(stub, "wb") as file:
-            file.write(b"MZ")
-        patch = os.path.join(parent, "setup.exe")
-        full = os.path.join(parent, "full")
-        make_folder(full, {f"f{i:02}.dat": b"x" for i in range(32)})
-        listed = os.path.join(parent, "listed")
-        make_folder(listed, {"a.arc": b"a", "TLX.hvl": b"QTS_V2__" + bytes(8)})
-        cases = [
-            (["--from", full], "33 entries with the version list"),
-            (["--from", listed, "--hvl", stub], "holds a version list already"),
-            (["--from", full, "--hvl", stub, "--hvl-from", full], "not both"),
-            ([f"..\\evil.arc={stub}"], "outside the game folder"),
-            ([f"C:evil.arc={stub}"], "outside the game folder"),
-            (["--order", stub], "go with --from"),
-        ]
-        for arguments, fragment in cases:
-            result = run("build", "--stub", stub, "--out", patch, *arguments)
-            check(result.returncode != 0 and fragment in result.stderr.decode("utf-8", "replace"),
-                  f"{arguments}: {result.returncode} {result.stderr!r}")
-            written = [name for name in os.listdir(parent) if name.startswith("setup.exe")]
-            check(not written, f"{arguments}: {written} written")
-
-
-CASES = {name[len("test_"):]: function for name, function in sorted(globals().items()) if name.startswith("test_")}
-
-
-def run_case(argv, cases, usage):
-    """The command line of a patchtool test script: '--list' prints the case names; 'PATCHTOOL CASE'
-    runs one case against that patchtool. Returns the exit status."""
-    global PATCHTOOL
-    if len(argv) == 2 and argv[1] == "--list":
-        print(";".join(cases))
-        return 0
-    if len(argv) != 3 or argv[2] not in cases:
-        print(usage.strip())
-        return 2
-    PATCHTOOL = os.path.abspath(argv[1])
-    try:
-        cases[argv[2]]()
-    except Failure as failure:
-        print(f"FAILED {argv[2]}: {failure}")
-        return 1
-    print(f"passed {argv[2]}")
-    return 0
-
+    result = subprocess.run([runner] * bool(runner) + [TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
+    out, err = result.stdout.replace(b"\r\n", b"\n"), result.stderr.replace(b"\r\n", b"\n").decode("utf-8", "replace")
+    assert result.returncode == status, f"{arguments}: exit status {result.returncode}, not {status}: {err}"
+    return out, err
+
+
+def run_json(*arguments, status=0):
+    out = run(*arguments, "--json", status=status)[0].decode("utf-8")
+    return json.loads(out) if out.count("\n") == 1 and out.endswith("\n") else f"not one line: {out!r}"
+
+
+def stored(name):  # a name field's text
+    return (name if isinstance(name, bytes) else name.encode("cp932")).split(b"\0")[0]
+
+
+def test_checkvalue():
+    sizes = [0, 1, 3, 255, 65536, MIB - 1, MIB, MIB + 1, 3 * MIB + 7]  # around the 1 MiB reading chunk
+    data = {f"f{size}": random.Random(size).randbytes(size) for size in sizes} | {"abc": b"abc", "one": b"\xff"}
+    write_folder(".", data)
+    assert run("checkvalue", *data)[0].decode() == "".join(f"{check_value(d).hex()}  {n}\n" for n, d in data.items())
+    assert check_value(b"abc").hex() == "06b4500012cc2660", "check value of abc"
+    for arguments, stdin, expected in ((["-"], data["f1048577"], f"{check_value(data['f1048577']).hex()}  -\n"),
+                                       ([], b"a", "6100000061616161  -\n"),
+                                       (["one", "-"], b"a", "ff000000ffffffff  one\n6100000061616161  -\n")):
+        assert run("checkvalue", *arguments, stdin=stdin)[0].decode() == expected, arguments
+    out, err = run("checkvalue", "missing.bin", "abc", status=1)  # it goes on after an unreadable file
+    assert out == b"06b4500012cc2660  abc\n" and "missing.bin" in err and err.count("\n") == 1, err
+
+
+def test_build_and_list():
+    rng, magics = random.Random(31), {"current": None, "legacy": b"pelmar arc20"}  # what build writes
+    for layout, count in (("current", 0), ("current", 32), ("legacy", 3), ("legacy", 32)):
+        names = [f"{i}データ.arc" if i % 3 else f"file{i:02}.Dat" for i in range(count)][:-1] + ["x" * 95] * (count > 0)
+        names[-1:] = [name[:LAYOUTS[layout][1] - 1] for name in names[-1:]]  # the last fills its field
+        entries = [(name, rng.randbytes(MIB + 3 if i == 1 and count > 3 else i)) for i, name in enumerate(names)]
+        write_folder(".", {"stub": b"MZ" * count} | {f"e{i}": data for i, (_, data) in enumerate(entries)})
+        run("build", "--stub", "stub", "--out", "out.exe", *["--legacy"] * (layout == "legacy"),
+            *(f"{name}=e{i}" for i, (name, _) in enumerate(entries)))
+        written = patch(entries, b"MZ" * count, layout=layout, magic=magics[layout])
+        assert Path("out.exe").read_bytes() == written, (layout, count)
+    for layout, magic in (("current", None), ("legacy", b"pelmar arc20"), ("legacy", bytes(12))):
+        entries = [(b"a.arc\0garbage", b"data"), ("表\\能.arc", b""), (b"n" * LAYOUTS[layout][1], b"xyz")]
+        positions = [(4000, 9), (0, 0), (0xFFFFFFFF, 2)]  # past the end, empty, wrapping round
+        write_folder(".", {"listed.exe": patch(entries, b"MZ", layout=layout, magic=magic, positions=positions)})
+        base = PAYLOAD_OFFSET + 16 + 3 * LAYOUTS[layout][0]
+        assert run_json("list", "listed.exe") == {"layout": layout, "count": 3, "dataBase": base, "entries": [
+            {"name": stored(n).decode("cp932"), "nameHex": stored(n).hex(), "offset": offset, "size": size,
+             "position": (base + offset) & 0xFFFFFFFF} for (n, _), (offset, size) in zip(entries, positions)]}, layout
+        assert "表\\能.arc" in run("list", "listed.exe")[0].decode(), "the text listing"
+
+
+def test_build_from_folder():
+    files = {"voice.arc": b"v" * 3000, "データ.arc": random.Random(11).randbytes(MIB + 5), "TLX.exe": b"", "bgm.arc": b"b"}
+    write_folder(".", {f"game/{n}": d for n, d in files.items()} | {f"whole/{n}": d for n, d in files.items()} | {
+        "whole/movie.arc": b"movie", "stub": b"MZ", "order.txt": b"bgm.arc\r\n\nvoice.arc\n", "given.hvl": b"QTS_____"})
+    every = files | {"movie.arc": b"movie"}
+    for options, names, listed in (([], sorted(files, key=str.encode), files),
+                                   (["--order", "order.txt", "--hvl-from", "whole"], ["bgm.arc", "voice.arc"], every)):
+        run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", *options)
+        hvl = version_list([(n, check_value(every[n])) for n in sorted(listed, key=str.encode)])
+        assert Path("setup.exe").read_bytes() == patch([(n, files[n]) for n in names] + [("TLX.hvl", hvl)]), options
+    run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc")
+    assert entry_bytes(Path("setup.exe").read_bytes(), b"TLX.hvl") == b"QTS_____", "--hvl FILE"
+
+
+def test_hvl():
+    files = {"Data1.arc": b"", "sub/データ.arc": b"12345", "sub/深い/ＡＢＣ.bin": random.Random(41).randbytes(MIB + 7)}
+    for version, longest in (("v2", 247), ("v1", 55)):
+        made = files | {"x" * (longest - 4) + ".bin": b"limit"}  # a name that fills its field
+        write_folder(version, made)
+        run("hvl", "make", "--out", "made.hvl", "--root", version, *["--v1"] * (version == "v1"), *made)
+        assert read_version_list(Path("made.hvl").read_bytes()) == (
+            version, 0, [(n.replace("/", "\\").encode("cp932"), check_value(d)) for n, d in made.items()]), version
+        records = [("a.arc", b"12345678"), ("表\\能.arc", b"\xff" * 8), ("n" * (longest + 1), b"87654321"),
+                   (b"sub\\x.arc\0junk", bytes(8)), ("", b"\1" * 8)]
+        write_folder(".", {"shown.hvl": version_list(records, version, word=0xDEADBEEF, tail=b"tail")})
+        assert run_json("hvl", "show", "shown.hvl") == {
+            "version": int(version[1]), "headerWord": 0xDEADBEEF, "count": 5, "trailingBytes": 4, "records": [
+                {"name": stored(n).decode("cp932"), "nameHex": stored(n).hex(), "checkValue": v.hex()} for n, v in records]}
+        text = run("hvl", "show", "shown.hvl")[0].decode()
+        assert "3735928559 (0xDEADBEEF)" in text and "ffffffffffffffff  表\\能.arc" in text, text
+
+
+def test_verify():
+    big, value = random.Random(43).randbytes(2 * MIB + 1), check_value(b"abc")
+    entries = [("data.arc", b"abc"), ("x.arc", b"abc"), ("表.arc", b""), ("dup.arc", big), ("ＡＢ.arc", b"abc"),
+               ("new.arc", b"abc")]
+    records = [("sub\\Data.ARC", value), ("D:x.arc", value), ("表.arc", check_value(b"")), ("first\\DUP.arc", bytes(8)),
+               ("dup.arc", check_value(big)), ("ａｂ.arc", value)]
+    targets = ["sub\\Data.ARC", "D:x.arc", "表.arc", "first\\DUP.arc", "ａｂ.arc", "new.arc"]
+    statuses = ["ok", "ok", "ok", "mismatch", "ok", "unverified"]
+    unlisted = ([name for name, _ in entries], ["unverified"] * 6)
+    cases = [  # the version list entry, the target and status of each entry, the exit status
+        (("TLX.hvl", version_list(records)), (targets, statuses), 1),
+        (("tlx.HVL", version_list(records[:3] + records[4:], "v1")),
+         (targets[:3] + ["dup.arc"] + targets[4:], ["ok"] * 5 + ["unverified"]), 0),
+        (("TLX.hvl", b"QTS_V3__" + bytes(8)), unlisted, 0),
+        (("sys\\tlx.hvl", version_list(records)), unlisted, 0)]
+    for listed, (targets, statuses), status in cases:
+        write_folder(".", {"v.exe": patch(entries + [listed])})
+        report = run_json("verify", "v.exe", status=status)["entries"]
+        got = [(e["name"], e["target"], e["status"], e["actual"]) for e in report]
+        assert got[:6] == [(n, t, s, check_value(d).hex()) for (n, d), t, s in zip(entries, targets, statuses)], got
+    write_folder(".", {"v.exe": patch(entries + [cases[0][0]])})
+    assert "MISMATCH    dup.arc -> first\\DUP.arc" in run("verify", "v.exe", status=1)[0].decode(), "the text report"
+    write_folder(".", {"v.exe": patch([("a.arc", b"abc"), ("gone.arc", b"")], positions=[(0, 3), (9, 10)])})
+    assert run_json("verify", "v.exe", status=1)["entries"][1]["status"] == "unreadable"
+
+
+def test_refusals():
+    write_folder(".", {"stub": b"MZ", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
+                       "many.exe": patch([], count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
+                       "v3.hvl": b"QTS_V3__" + bytes(8),
+                       "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
+                       "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b""}
+                 | {f"full/f{i:02}": b"" for i in range(32)})
+    os.symlink("out.exe", "link.exe")
+    build, make = ["build", "--stub", "stub", "--out", "out.exe"], ["hvl", "make", "--out", "out.exe", "--root", "."]
+    cases = [  # arguments, exit status, part of the message
+        (build + [f"n{i}=e" for i in range(33)], 1, "33"), (build + ["--from", "full"], 1, "33 entries with the version"),
+        (build + ["a" * 96 + "=e"], 1, "95"), (build + ["--legacy", "a" * 16 + "=e"], 1, "15"),
+        (build + ["あ" * 48 + "=e"], 1, "96 bytes"), (build + ["euro€=e"], 1, "code page 932"),
+        (build + ["=e"], 1, "empty name"), (build + ["..\\evil.arc=e"], 1, "outside the game folder"),
+        (build + ["TLX.hvl=e", "tlx.HVL=e"], 1, "twice"),
+        (build + ["--from", "listed", "--hvl", "e"], 1, "holds a version list already"),
+        (build + ["--from", "full", "--hvl", "e", "--hvl-from", "full"], 2, "not both"),
+        (build + ["--order", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
+        (build + ["a=full"], 1, "not a regular file"), (build + ["--bogus"], 2, "--bogus"),
+        (["build", "--stub", "stub", "e"], 2, "--out"),
+        (["build", "--stub", "long-stub", "--out", "out.exe", "e"], 1, "0x60000"),
+        (["build", "--stub", "stub", "--out", "link.exe", "e"], 1, "not a regular file"),
+        (["build", "--stub", "stub", "--out", "no/such.exe", "e"], 1, "does not exist"),
+        (["build", "--stub", "nostub", "--out", "out.exe"], 1, "nostub"),
+        (make + ["b" * 248], 1, "247"), (make + ["--v1", "c" * 56], 1, "55"), (make + ["euro€"], 1, "code page 932"),
+        (make + [os.path.abspath("e")], 1, "not relative"), (make + ["full/../e"], 1, ".."),
+        (make + ["e", "E"], 1, "twice"), (make + ["."], 1, "names no file"), (make + ["--json", "e"], 2, "--json"),
+        (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
+        (["hvl", "show", "half.hvl"], 1, "16-byte header"), (["hvl", "show", "huge.hvl"], 1, "counts 16777216"),
+        (["hvl", "show", "--v1", "v3.hvl"], 2, "--v1"), (["hvl"], 2, "make"), (["hvl", "frobnicate"], 2, "frobnicate"),
+        (["list", "many.exe", "--json"], 1, "TooManyEntries (0x80000002)"),
+        (["verify", "many.exe"], 1, "TooManyEntries (0x80000002)"),
+        (["list", "short.exe"], 1, "PayloadDamaged (0x80000001)"),
+        (["verify", "missing.exe"], 1, "missing.exe"),
+        (["checkvalue", "full"], 1, "full"), (["apply", "many.exe"], 2, "--folder"),
+        (["apply", "many.exe", "--folder", "nowhere"], 1, "not a folder"),
+        (["apply", "missing.exe", "--folder", "."], 1, "missing.exe"), ([], 2, "no command"),
+        (["frobnicate"], 2, "frobnicate"), (["help", "frobnicate"], 2, "frobnicate"), (["list"], 2, "one PATCH"),
+        (["verify", "a", "b"], 2, "one PATCH"), (["list", "--json=yes", "a"], 2, "no value")]
+    before = folder_state(".")
+    for arguments, status, fragment in cases:
+        out, err = run(*arguments, status=status)
+        assert out == b"" and err.startswith("patchtool: ") and err.count("\n") == 1 and fragment in err, (arguments, err)
+        assert not difference(folder_state("."), before), (arguments, difference(folder_state("."), before))
+    for arguments in (["-h"], ["help"], ["help", "build"], ["list", "-h"], ["hvl", "make", "-h"], ["verify", "--help"],
+                      ["checkvalue", "--help"], ["apply", "--help"]):
+        assert run(*arguments)[0].startswith(b"Usage: patchtool"), arguments
+    run(*build, "a" * 95 + "=e", "あ" * 47 + "b=e")
+    assert [e["name"] for e in run_json("list", "out.exe")["entries"]] == ["a" * 95, "あ" * 47 + "b"], "field limits"
+
+
+def apply_patch():  # returns the folder an uninterrupted run leaves
+    a, big = random.Random(7).randbytes(5000), random.Random(8).randbytes(MIB + 3)
+    records = [("a.arc", check_value(a)), ("kept.arc", bytes(8)), ("Big.ARC", check_value(big)), ("missing.arc", bytes(8))]
+    write_folder(".", {"game/a.arc": b"old a", "game/kept.arc": b"kept", "game/uninst.lst": b"Kept.arc\r\n$Dir\r\n",
+                       "setup.exe": patch([("a.arc", a), ("b.arc", b"b"), ("big.arc", big), ("TLX.hvl", version_list(records))])})
+    return {"a.arc": a, "b.arc": b"b", "Big.ARC": big, "kept.arc": b"kept", "TLX.hvl": version_list(records[:3]),
+            "uninst.lst": b"kept.arc\na.arc\nb.arc\nbig.arc\ntlx.hvl\n$dir\n\0"}
+
+
+def test_apply_installs_a_patch():
+    expected = apply_patch()
+    report = run_json("apply", "setup.exe", "--folder", "game/")
+    assert report == {"result": "Ok", "code": "0x00000000", "installed": ["a.arc", "b.arc", "Big.ARC", "TLX.hvl"]}, report
+    assert not difference(folder_state("game"), expected), difference(folder_state("game"), expected)
+
+
+def test_apply_refuses_a_damaged_patch():
+    apply_patch()
+    with open("setup.exe", "r+b") as file:  # the first byte of a.arc
+        file.seek(PAYLOAD_OFFSET + 16 + 4 * 128)
+        file.write(b"!")
+    before = folder_state("game")
+    assert run("apply", "setup.exe", "--folder", "game", status=1)[0] == b"PayloadDamaged (0x80000001)\n"
+    assert not difference(folder_state("game"), before), difference(folder_state("game"), before)
+    os.remove("game/uninst.lst")  # without a version list an entry is installed unverified; without uninst.lst, not merged
+    write_folder(".", {"setup.exe": patch([("a.arc", b"new a")])})
+    assert run_json("apply", "setup.exe", "--folder", "game", status=1) == {
+        "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"]}
+    assert folder_state("game") == {"a.arc": b"new a", "kept.arc": b"kept"}
+
+
+CASES = {name[len("test_"):]: function for name, function in globals().items() if name.startswith("test_")}
 
 if __name__ == "__main__":
-    sys.exit(run_case(sys.argv, CASES, __doc__))
+    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
+        sys.exit(print(";".join(CASES)) if sys.argv[1:] == ["--list"] else __doc__)
+    TOOL = os.path.abspath(sys.argv[1])
+    with tempfile.TemporaryDirectory() as folder:
+        os.chdir(folder)
+        CASES[sys.argv[2]]()

@@ -1,320 +1,231 @@
-// The end-to-end driver: starts the program under test, acts on its windows as a user or another
-// program would, and reports what it saw.
-//
-//   driver SCENARIO [HOST]
-//   driver setup SETUP_EXE INSTALL_FOLDER STEP...   (setup_driver.cpp)
-//
-// Each scenario starts dialog_host (HOST, by default the one beside the driver), waits for its
-// progress dialog, clicks, answers and posts messages, and at the end compares the host's report of
-// its stop flags and dialog state with what the scenario expects. Prints one line per check and last
-// 'N passed, M failed'; the exit status is 0 only when every check passed. Every wait is bounded, and
-// a host that does not end in time is terminated.
+// The end-to-end driver, "driver setup SETUP_EXE FOLDER STEP...": runs setup.exe as a player, the game
+// or another copy of the updater would and prints what it saw, one line per observation, for
+// setup_e2e.py to compare (texts as code page 932 bytes in hex; FOLDER is not used). Every wait is
+// bounded; a step that cannot be done prints "error step=..." and ends the steps with exit status 1.
+//   mutex:NAME        create the named mutex and hold it until the driver ends
+//   start[:N]         start copy K = 1, 2, ...; with N, its run is held when the file label is set for
+//                     the Nth time (setup_probe.cpp); start:no-dialog refuses its progress dialog
+//   box               wait for a box: "box copy=K text= caption= owner=none|dialog|other buttons=yes,no
+//                     default=no icon=question"; answer:yes|no|ok answers it and waits until it is gone
+//   held              wait for the held run: "held label= caption= visible=1 centred=1"; release it
+//   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, WM_QUIT to its thread
+//   ignored           post the system close command (Alt+F4) and Escape's IDCANCEL, which the dialog ignores
+//   wait-file:PATH    wait until PATH exists
+//   exit:K            wait for copy K to end: "exit copy=K status=0xXXXXXXXX"; a box of K shown meanwhile
+//                     is printed with " unexpected=1" and answered No (or OK)
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "resources/resource_ids.h"
-#include "tests/e2e/e2e_texts.h"
-#include "tests/e2e/setup_driver.h"
-#include "tests/e2e/window_driver.h"
+#include "tests/e2e/setup_probe.h"
 
 namespace {
 
-struct Checks {
-    int passed = 0;
-    int failed = 0;
+constexpr DWORD waitMs = 20000;  // reached only when something went wrong
+constexpr int boxTextId = 0xFFFF;
 
-    bool expect(bool ok, const std::string& what, const std::string& detail = "") {
-        std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
-        (ok ? passed : failed)++;
-        return ok;
+std::string setupPath;
+std::vector<PROCESS_INFORMATION> copies;
+HANDLE heldEvent = CreateEventA(nullptr, FALSE, FALSE, heldEventName);  // of the one copy whose run is held
+HANDLE releaseEvent = CreateEventA(nullptr, FALSE, FALSE, releaseEventName);
+HWND lastBox = nullptr;
+bool failed = false;
+
+bool fail(const std::string& step, const std::string& what) {
+    std::printf("error step=%s what=%s\n", step.c_str(), what.c_str());
+    failed = true;
+    return false;
+}
+
+// The stored window text, which the platform gives without asking the (possibly held) other process.
+std::string hexText(HWND window) {
+    char text[1024], digits[3];
+    std::string hex;
+    for (int i = 0, length = GetWindowTextA(window, text, sizeof text); i < length; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned char>(text[i]));
+        hex += digits;
     }
-    bool expectBytes(const std::string& actual, const std::string& expected, const std::string& what) {
-        return expect(actual == expected, what,
-                      actual == expected ? "" : "got " + hex(actual) + ", expected " + hex(expected));
+    return hex;
+}
+
+template <typename Found>
+auto waitFor(Found found) {
+    const DWORD start = GetTickCount();
+    auto result = found();
+    for (; !result && GetTickCount() - start < waitMs; result = found()) {
+        Sleep(10);
     }
-    static std::string hex(const std::string& bytes) {
-        std::string text;
-        char digits[4];
-        for (unsigned char byte : bytes) {
-            std::snprintf(digits, sizeof digits, "%02X ", byte);
-            text += digits;
+    return result;
+}
+
+bool gone(HWND window) {
+    return waitFor([window] { return IsWindow(window) == FALSE; });
+}
+
+size_t copyOf(HWND window) {  // 1, 2, ...; 0 for a window of no copy
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    size_t copy = copies.size();
+    while (copy > 0 && copies[copy - 1].dwProcessId != processId) {
+        --copy;
+    }
+    return copy;
+}
+
+// A top-level dialog-class window with this control, of copy K (0: of any copy).
+HWND findDialog(int control, size_t copy) {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr &&
+           (GetDlgItem(window, control) == nullptr || copyOf(window) == 0 || (copy != 0 && copyOf(window) != copy))) {
+    }
+    return window;
+}
+
+// A visible message box that the probe has marked with its icon.
+HWND findBox(size_t copy) {
+    HWND box = findDialog(boxTextId, copy);
+    return box != nullptr && IsWindowVisible(box) && GetPropA(box, probeIconProperty) != nullptr ? box : nullptr;
+}
+
+bool postClick(HWND dialog, int id) {
+    return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(dialog, id))) != FALSE;
+}
+
+void printBox(HWND box, const char* unexpected) {
+    std::string buttons, defaultButton = "none";
+    for (const auto& [name, id] : {std::pair{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}}) {
+        if (HWND button = GetDlgItem(box, id)) {
+            buttons += (buttons.empty() ? "" : ",") + std::string(name);
+            defaultButton =
+                (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON ? name : defaultButton;
         }
-        return text.empty() ? "(empty)" : text;
     }
-};
-
-// One run of the host, with the events it synchronises on (see dialog_host.cpp).
-struct HostSession {
-    std::string name;
-    std::string reportPath;
-    PROCESS_INFORMATION process{};
-    HANDLE request = nullptr;
-    HANDLE reply = nullptr;
-    HANDLE finish = nullptr;
-    HWND dialog = nullptr;
-};
-
-const std::string title = cp932(windowTitleUtf8);
-
-HANDLE createEvent(const std::string& session, const char* role) {
-    return CreateEventA(nullptr, FALSE, FALSE, ("Local\\vennholt-e2e-" + session + "-" + role).c_str());
+    const size_t copy = copyOf(box);
+    HWND owner = GetWindow(box, GW_OWNER), dialog = findDialog(IDC_ABORT, copy);
+    const auto icon = reinterpret_cast<uintptr_t>(GetPropA(box, probeIconProperty));
+    std::printf("box copy=%zu text=%s caption=%s owner=%s buttons=%s default=%s icon=%s%s\n", copy,
+                hexText(GetDlgItem(box, boxTextId)).c_str(), hexText(box).c_str(),
+                owner == nullptr ? "none" : (owner == dialog ? "dialog" : "other"), buttons.c_str(),
+                defaultButton.c_str(),
+                icon - 1 < sizeof probeIcons / sizeof *probeIcons ? probeIcons[icon - 1] : "unknown", unexpected);
 }
 
-std::string defaultHostPath() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string own(path, length < MAX_PATH ? length : 0);
-    return own.substr(0, own.find_last_of('\\') + 1) + "dialog_host.exe";
-}
-
-bool startHost(HostSession& session, const std::string& hostPath, Checks& checks) {
-    session.name = std::to_string(GetCurrentProcessId());
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    session.reportPath = std::string(folder) + "vennholt-e2e-" + session.name + ".txt";
-    DeleteFileA(session.reportPath.c_str());
-    session.request = createEvent(session.name, "request");
-    session.reply = createEvent(session.name, "reply");
-    session.finish = createEvent(session.name, "finish");
-    std::string commandLine = "\"" + hostPath + "\" " + session.name + " \"" + session.reportPath + "\"";
+bool start(const std::string& argument) {
+    PROCESS_INFORMATION copy{};
+    SetEnvironmentVariableA("VENNHOLT_E2E_HOLD", argument == "no-dialog" ? "0" : argument.c_str());
+    SetEnvironmentVariableA("VENNHOLT_E2E_REFUSE_DIALOG", argument == "no-dialog" ? "1" : nullptr);
+    std::string commandLine = "\"" + setupPath + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!checks.expect(CreateProcessA(hostPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                      nullptr, &startup, &session.process) != 0,
-                       "host started", hostPath)) {
-        return false;
+    // Suspended until the probe is in place, before the program's first message.
+    if (!CreateProcessA(setupPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &copy)) {
+        return fail("start", "CreateProcess failed with " + std::to_string(GetLastError()));
     }
-    session.dialog = waitForDialogWithControl(title, IDC_ABORT);
-    return checks.expect(session.dialog != nullptr, "progress dialog shown with the window title");
+    copies.push_back(copy);
+    HMODULE probe = LoadLibraryA(probeDllName);  // from the driver's own folder, searched first
+    bool placed = true;
+    for (const auto& [name, kind] : {std::pair{probeHookName, WH_CALLWNDPROCRET}, {probeCreateHookName, WH_CBT}}) {
+        const auto hook = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(probe, name)));
+        placed = placed && hook != nullptr && SetWindowsHookExA(kind, hook, probe, copy.dwThreadId) != nullptr;
+    }
+    ResumeThread(copy.hThread);
+    return placed || fail("start", "the probe could not be placed");
 }
 
-HWND findQuestion() { return findDialogWithControl(title, messageBoxTextId); }
-
-// Lets the host pump once more after everything posted so far, so that it has all been handled.
-// A message box that turns up meanwhile is a failure; it is answered No so that the host goes on.
-bool sync(HostSession& session, Checks& checks, const char* what) {
-    SetEvent(session.request);
+bool waitForExit(size_t number) {
+    const HANDLE process = copies.at(number - 1).hProcess;
     const DWORD start = GetTickCount();
-    bool unexpectedBox = false;
-    while (GetTickCount() - start < driverWaitMs) {
-        if (WaitForSingleObject(session.reply, 20) == WAIT_OBJECT_0) {
-            return checks.expect(!unexpectedBox, what, unexpectedBox ? "a message box appeared" : "");
+    while (WaitForSingleObject(process, 10) == WAIT_TIMEOUT) {
+        if (HWND box = findBox(number)) {
+            printBox(box, " unexpected=1");
+            postClick(box, GetDlgItem(box, IDNO) != nullptr ? IDNO : IDOK);
+            gone(box);
         }
-        if (HWND box = findQuestion()) {
-            unexpectedBox = true;
-            postAnswer(box, IDNO);
-        }
-    }
-    return checks.expect(false, what, "the host did not answer");
-}
-
-std::map<std::string, std::string> finishHost(HostSession& session, Checks& checks) {
-    std::map<std::string, std::string> report;
-    if (session.process.hProcess == nullptr) {
-        return report;
-    }
-    SetEvent(session.finish);
-    if (WaitForSingleObject(session.process.hProcess, driverWaitMs) != WAIT_OBJECT_0) {
-        checks.expect(false, "host ended", "terminated after " + std::to_string(driverWaitMs) + " ms");
-        TerminateProcess(session.process.hProcess, 3);
-        WaitForSingleObject(session.process.hProcess, driverWaitMs);
-    } else {
-        DWORD code = 0;
-        GetExitCodeProcess(session.process.hProcess, &code);
-        checks.expect(code == 0, "host ended cleanly", "exit code " + std::to_string(code));
-    }
-    std::ifstream file(session.reportPath);
-    for (std::string line; std::getline(file, line);) {
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            report[line.substr(0, equals)] = line.substr(equals + 1);
+        if (GetTickCount() - start >= 2 * waitMs) {
+            TerminateProcess(process, 0xDEAD);
+            return fail("exit", "copy " + std::to_string(number) + " did not end; terminated");
         }
     }
-    file.close();
-    DeleteFileA(session.reportPath.c_str());
-    for (HANDLE handle :
-         {session.process.hProcess, session.process.hThread, session.request, session.reply, session.finish}) {
-        CloseHandle(handle);
-    }
-    return report;
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    std::printf("exit copy=%zu status=0x%08lX\n", number, static_cast<unsigned long>(status));
+    return true;
 }
-
-// ---- the abort question
-
-// Waits for the abort question and checks it: text, caption, owner, buttons and the default "No".
-HWND checkedQuestion(HostSession& session, Checks& checks) {
-    HWND box = waitForDialogWithControl(title, messageBoxTextId);
-    if (!checks.expect(box != nullptr, "abort question shown")) {
-        return nullptr;
-    }
-    std::string expected = cp932("アップデートを中止しますか？");
-    for (int i = 0; i < 12; ++i) {
-        expected += cp932("\u3000");
-    }
-    checks.expectBytes(controlText(box, messageBoxTextId), expected, "question text with twelve U+3000");
-    checks.expect(GetWindow(box, GW_OWNER) == session.dialog, "question owned by the dialog");
-    checks.expect(GetDlgItem(box, IDYES) != nullptr && GetDlgItem(box, IDNO) != nullptr &&
-                      GetDlgItem(box, IDOK) == nullptr && GetDlgItem(box, IDCANCEL) == nullptr,
-                  "question offers Yes and No only");
-    checks.expect(isDefaultButton(box, IDNO) && !isDefaultButton(box, IDYES), "No is the default answer");
-    return box;
-}
-
-bool answerQuestion(HostSession& session, Checks& checks, int answer) {
-    HWND box = checkedQuestion(session, checks);
-    if (box == nullptr) {
-        return false;
-    }
-    postAnswer(box, answer);
-    return checks.expect(waitForWindowGone(box), "question closed by the answer");
-}
-
-bool buttonEnabled(HWND dialog) { return IsWindowEnabled(GetDlgItem(dialog, IDC_ABORT)) != FALSE; }
-
-// ---- scenarios
 
 BOOL CALLBACK firstMonitor(HMONITOR, HDC, LPRECT rect, LPARAM first) {
     *reinterpret_cast<RECT*>(first) = *rect;
     return FALSE;
 }
 
-void shown(HostSession& session, Checks& checks) {
-    HWND dialog = session.dialog;
-    checks.expectBytes(windowText(dialog), title, "caption is the window title");
-    checks.expectBytes(controlText(dialog, IDC_ABORT), cp932("中止"), "abort button text");
-    checks.expectBytes(controlText(dialog, IDC_FILE_LABEL), cp932("data3.arcをインストール中"),
-                       "file label set by the run host");
-    checks.expect(buttonEnabled(dialog), "abort button enabled");
-    checks.expect((GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU) == 0, "no system menu");
-    RECT window;
-    GetWindowRect(dialog, &window);
-    RECT monitor{};
-    EnumDisplayMonitors(nullptr, nullptr, firstMonitor, reinterpret_cast<LPARAM>(&monitor));
-    const LONG x = monitor.left + ((monitor.right - monitor.left) - (window.right - window.left)) / 2;
-    const LONG y = monitor.top + ((monitor.bottom - monitor.top) - (window.bottom - window.top)) / 2;
-    checks.expect(window.left == x && window.top == y, "centred on the first monitor",
-                  std::to_string(window.left) + "," + std::to_string(window.top) + " expected " + std::to_string(x) +
-                      "," + std::to_string(y));
-}
-
-void abortAnsweredNo(HostSession& session, Checks& checks) {
-    postClick(session.dialog, IDC_ABORT);
-    if (answerQuestion(session, checks, IDNO) && sync(session, checks, "host pumped after the answer")) {
-        checks.expect(buttonEnabled(session.dialog), "abort button still enabled");
+bool runStep(const std::string& step) {
+    const size_t colon = step.find(':');
+    const std::string name = step.substr(0, colon), argument = colon == std::string::npos ? "" : step.substr(colon + 1);
+    HWND dialog = findDialog(IDC_ABORT, 1);
+    bool done = false;
+    if (name == "mutex") {
+        done = CreateMutexA(nullptr, TRUE, argument.c_str()) != nullptr;
+    } else if (name == "start") {
+        return start(argument);
+    } else if (name == "box") {
+        lastBox = waitFor([] { return findBox(0); });
+        if ((done = lastBox != nullptr)) {
+            printBox(lastBox, "");
+        }
+    } else if (name == "answer") {
+        const int id = argument == "yes" ? IDYES : argument == "no" ? IDNO : argument == "ok" ? IDOK : 0;
+        done = lastBox != nullptr && id != 0 && postClick(lastBox, id) && gone(lastBox);
+        lastBox = nullptr;
+    } else if (name == "held" && (done = WaitForSingleObject(heldEvent, waitMs) == WAIT_OBJECT_0)) {
+        RECT window{}, monitor{};
+        GetWindowRect(dialog = findDialog(IDC_ABORT, 1), &window);
+        EnumDisplayMonitors(nullptr, nullptr, firstMonitor, reinterpret_cast<LPARAM>(&monitor));
+        const bool centred =
+            window.left == monitor.left + ((monitor.right - monitor.left) - (window.right - window.left)) / 2 &&
+            window.top == monitor.top + ((monitor.bottom - monitor.top) - (window.bottom - window.top)) / 2;
+        std::printf("held label=%s caption=%s visible=%d centred=%d\n",
+                    hexText(GetDlgItem(dialog, IDC_FILE_LABEL)).c_str(), hexText(dialog).c_str(),
+                    IsWindowVisible(dialog) ? 1 : 0, centred ? 1 : 0);
+    } else if (name == "release") {
+        done = SetEvent(releaseEvent);
+    } else if (name == "click" || name == "close") {
+        done = name == "click" ? postClick(dialog, IDC_ABORT) : PostMessageA(dialog, WM_CLOSE, 0, 0) != FALSE;
+    } else if (name == "ignored") {
+        done = PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) && PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    } else if (name == "quit") {
+        done = PostThreadMessageA(copies.at(0).dwThreadId, WM_QUIT, 0, 0);
+    } else if (name == "wait-file") {
+        done = waitFor([&argument] { return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    } else if (name == "exit") {
+        return waitForExit(std::stoul(argument));
     }
-}
-
-void abortAnsweredYes(HostSession& session, Checks& checks) {
-    postClick(session.dialog, IDC_ABORT);
-    if (!answerQuestion(session, checks, IDYES) || !sync(session, checks, "host pumped after the answer")) {
-        return;
-    }
-    checks.expect(!buttonEnabled(session.dialog), "abort button disabled");
-    postClick(session.dialog, IDC_ABORT);
-    sync(session, checks, "a later click asks nothing");
-}
-
-void closedByAnotherProgram(HostSession& session, Checks& checks) {
-    PostMessageA(session.dialog, WM_CLOSE, 0, 0);
-    sync(session, checks, "host pumped WM_CLOSE");
-    checks.expect(waitForWindowGone(session.dialog, 0), "dialog destroyed on receipt");
-}
-
-void systemCloseSwallowed(HostSession& session, Checks& checks) {
-    PostMessageA(session.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    sync(session, checks, "host pumped SC_CLOSE");
-    // Alt+F4 on the focused button: the platform turns it into the system close command.
-    PostMessageA(GetDlgItem(session.dialog, IDC_ABORT), WM_SYSKEYDOWN, VK_F4,
-                 0x20000001 | (MapVirtualKeyA(VK_F4, 0) << 16));
-    sync(session, checks, "host pumped Alt+F4");
-    checks.expect(IsWindow(session.dialog) && IsWindowVisible(session.dialog), "dialog still shown");
-}
-
-void otherCommandsIgnored(HostSession& session, Checks& checks) {
-    // Escape on the focused button, which the platform turns into the command IDCANCEL.
-    PostMessageA(GetDlgItem(session.dialog, IDC_ABORT), WM_KEYDOWN, VK_ESCAPE,
-                 1 | (MapVirtualKeyA(VK_ESCAPE, 0) << 16));
-    PostMessageA(session.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-    PostMessageA(session.dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
-    PostMessageA(session.dialog, WM_COMMAND, MAKEWPARAM(IDC_ABORT, BN_DOUBLECLICKED), 0);
-    PostMessageA(session.dialog, WM_COMMAND, MAKEWPARAM(IDC_FILE_LABEL, BN_CLICKED), 0);
-    sync(session, checks, "host pumped the commands without a question");
-    checks.expect(IsWindow(session.dialog) && buttonEnabled(session.dialog), "dialog and button unchanged");
-}
-
-void quitMessage(HostSession& session, Checks& checks) {
-    checks.expect(PostThreadMessageA(session.process.dwThreadId, WM_QUIT, 0, 0) != 0, "WM_QUIT posted to the host");
-    sync(session, checks, "host pumped WM_QUIT");
-    checks.expect(IsWindow(session.dialog) != FALSE, "dialog left alone");
-}
-
-struct Scenario {
-    const char* name;
-    void (*act)(HostSession&, Checks&);
-    // The host's report at the end.
-    const char* cancel;
-    const char* abort;
-    const char* handle;
-    const char* window;
-    const char* button;
-    const char* stops;
-};
-
-const Scenario scenarios[] = {
-    {"shown", shown, "0", "0", "dialog", "alive", "enabled", "0"},
-    {"abort-no", abortAnsweredNo, "0", "0", "dialog", "alive", "enabled", "0"},
-    {"abort-yes", abortAnsweredYes, "0", "1", "dialog", "alive", "disabled", "0"},
-    {"close", closedByAnotherProgram, "1", "0", "null", "gone", "absent", "0"},
-    {"system-close", systemCloseSwallowed, "0", "0", "dialog", "alive", "enabled", "0"},
-    {"other-commands", otherCommandsIgnored, "0", "0", "dialog", "alive", "enabled", "0"},
-    {"quit", quitMessage, "0", "0", "dialog", "alive", "enabled", "1"},
-};
-
-int run(const Scenario& scenario, const std::string& hostPath) {
-    Checks checks;
-    HostSession session;
-    if (startHost(session, hostPath, checks)) {
-        scenario.act(session, checks);
-    }
-    std::map<std::string, std::string> report = finishHost(session, checks);
-    const std::pair<const char*, const char*> expected[] = {
-        {"cancel", scenario.cancel}, {"abort", scenario.abort},   {"handle", scenario.handle},
-        {"window", scenario.window}, {"button", scenario.button}, {"stops", scenario.stops},
-    };
-    for (const auto& [key, value] : expected) {
-        const auto found = report.find(key);
-        const std::string actual = found == report.end() ? "(missing)" : found->second;
-        checks.expect(actual == value, std::string("report ") + key + "=" + value,
-                      actual == value ? "" : "got " + actual);
-    }
-    std::printf("%d passed, %d failed\n", checks.passed, checks.failed);
-    return checks.failed == 0 && checks.passed > 0 ? 0 : 1;
+    return done || fail(step, "could not be done");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line is out even if the driver is stopped
-    if (argc >= 2 && std::string(argv[1]) == "setup") {
-        return runSetupSteps(argc, argv);
+    if (argc < 4 || std::string(argv[1]) != "setup") {
+        std::fprintf(stderr, "usage: driver setup SETUP_EXE INSTALL_FOLDER STEP...\n");
+        return 2;
     }
-    if (argc < 2 || argc > 3 || std::string(argv[1]) == "--help") {
-        std::printf("usage: driver SCENARIO [HOST]\n       driver setup SETUP_EXE INSTALL_FOLDER STEP...\nscenarios:");
-        for (const Scenario& scenario : scenarios) {
-            std::printf(" %s", scenario.name);
+    setupPath = argv[2];
+    for (int i = 4; i < argc && runStep(argv[i]); ++i) {
+    }
+    // Nothing is left running: a held run is let go, and every copy ends.
+    SetEvent(releaseEvent);
+    for (const PROCESS_INFORMATION& copy : copies) {
+        if (WaitForSingleObject(copy.hProcess, waitMs) != WAIT_OBJECT_0) {
+            TerminateProcess(copy.hProcess, 0xDEAD);
+            fail("end", "a copy was still running; terminated");
         }
-        std::printf("\n");
-        return argc == 2 ? 0 : 2;
     }
-    for (const Scenario& scenario : scenarios) {
-        if (scenario.name == std::string(argv[1])) {
-            return run(scenario, argc == 3 ? argv[2] : defaultHostPath());
-        }
-    }
-    std::fprintf(stderr, "driver: unknown scenario %s\n", argv[1]);
-    return 2;
+    return failed ? 1 : 0;
 }

@@ -1,18 +1,8 @@
 #pragma once
-// What the probe inside setup.exe (setup_probe.cpp) and the driver share.
-
-#include <cstdint>
-
-inline constexpr char probeDllName[] = "setup_probe.dll";
-inline constexpr char probeHookName[] = "setupProbeHook";              // WH_CALLWNDPROCRET
-inline constexpr char probeCreateHookName[] = "setupProbeCreateHook";  // WH_CBT
-
-// The window property a message box gets from the probe, and its values; a box without the property
-// was not seen by the probe.
-inline constexpr char probeIconProperty[] = "vennholt-e2e-icon";
-inline constexpr uintptr_t probeIconNone = 1;
-inline constexpr uintptr_t probeIconOther = 2;
-inline constexpr uintptr_t probeIconInformation = 3;
-inline constexpr uintptr_t probeIconWarning = 4;
-inline constexpr uintptr_t probeIconQuestion = 5;
-inline constexpr uintptr_t probeIconError = 6;
+// What the probe inside setup.exe (setup_probe.cpp) and the driver share: the DLL, its hooks (for
+// WH_CALLWNDPROCRET and WH_CBT), the events of a held run, and the window property it gives a message
+// box: 1 + the index in probeIcons of the icon the box shows.
+inline constexpr char probeDllName[] = "setup_probe.dll", probeHookName[] = "setupProbeHook",
+                      probeCreateHookName[] = "setupProbeCreateHook", probeIconProperty[] = "vennholt-e2e-icon",
+                      heldEventName[] = "Local\\vennholt-e2e-held", releaseEventName[] = "Local\\vennholt-e2e-release";
+inline constexpr const char* probeIcons[] = {"none", "other", "information", "warning", "question", "error"};

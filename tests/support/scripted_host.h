@@ -9,17 +9,17 @@
 #include "engine/run_host.h"
 
 struct ScriptedHost {
-    bool withControls = true;    // false: the run sees no label and no bars (a null dialog)
-    uint32_t quitAtPump = 0;     // the pump returns 1 at this call (1-based); 0: never
-    uint32_t abortAtPump = 0;    // the abort flag is set during this pump call
-    uint32_t cancelAtPump = 0;   // the cancel flag is set during this pump call
+    bool withControls = true;   // false: the run sees no label and no bars (a null dialog)
+    uint32_t quitAtPump = 0;    // the pump returns 1 at this call (1-based); 0: never
+    uint32_t abortAtPump = 0;   // the abort flag is set during this pump call
+    uint32_t cancelAtPump = 0;  // the cancel flag is set during this pump call
     bool cancelFlag = false;
     bool abortFlag = false;
     uint32_t pumps = 0;
-    // "text <label>", "range file 0 65535", "position overall 3", "pump 4", ...
+    // "text label <text>", "range file 0 65535", "position overall 3", "pump 4", ...
     std::vector<std::string> calls;
 
     RunHost host();
-    // The calls that match a prefix, e.g. "position file".
+    // The calls that begin with `prefix`, e.g. "position file".
     std::vector<std::string> callsStartingWith(const std::string& prefix) const;
 };

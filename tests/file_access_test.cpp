@@ -1,0 +1,53 @@
+// FileHandle and the file-system calls: one contract for the POSIX and the Windows backends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/file_handle.h"
+#include "engine/file_system.h"
+#include "tests/support/folder.h"
+
+namespace {
+
+TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
+    TempFolder folder;
+    const std::string ten = folder.file("ten.bin"), other = folder.file("other.bin");
+    writeFile(ten, bytesOf("0123456789"));
+    writeFile(other, bytesOf("xyz"));
+    FileHandle reader, secondReader, writer;
+    ASSERT_TRUE(reader.openRead(ten.c_str()));
+    EXPECT_FALSE(reader.openWrite(other.c_str())) << "an open object opens nothing else";
+    EXPECT_TRUE(secondReader.openRead(ten.c_str()));
+    EXPECT_FALSE(writer.openWrite(ten.c_str())) << "readers keep writers out";
+    EXPECT_FALSE(moveReplacing(other.c_str(), ten.c_str())) << "the target is held open";
+    char buffer[16] = {};
+    EXPECT_TRUE(reader.seek(7));
+    EXPECT_EQ(reader.read(buffer, sizeof buffer), 3u);
+    EXPECT_STREQ(buffer, "789");
+    EXPECT_EQ(reader.write("x", 1), 0u) << "a reader cannot write";
+    EXPECT_TRUE(reader.seek(maxFilePosition));
+    EXPECT_EQ(reader.read(buffer, 1), 0u);
+    EXPECT_FALSE(reader.seek(maxFilePosition + 1));
+    reader.close();
+    secondReader.close();
+    ASSERT_TRUE(writer.openWrite(ten.c_str()));
+    EXPECT_EQ(writer.size(), 0u) << "a writer truncates";
+    EXPECT_FALSE(reader.openRead(ten.c_str())) << "a writer keeps everybody out";
+    writer.close();
+    EXPECT_FALSE(reader.openRead(folder.path.c_str())) << "a folder is no file";
+    EXPECT_FALSE(moveReplacing(other.c_str(), folder.path.c_str())) << "a folder is not replaced";
+    EXPECT_TRUE(pathExists((folder.path + "\\ten.bin").c_str())) << "the engine's separator";
+#ifndef _WIN32  // Wine run by root ignores the read-only attribute; natively no write bits refuse
+    std::filesystem::permissions(ten, std::filesystem::perms::owner_read);
+    EXPECT_FALSE(writer.openWrite(ten.c_str()));
+    EXPECT_FALSE(moveReplacing(other.c_str(), ten.c_str()));
+    EXPECT_FALSE(deleteFile(ten.c_str()));
+#endif
+    EXPECT_TRUE(setAttributesNormal(ten.c_str()));
+    EXPECT_TRUE(moveReplacing(other.c_str(), ten.c_str()));
+    EXPECT_EQ(snapshot(folder.path), (Snapshot{{"ten.bin", bytesOf("xyz")}}));
+    EXPECT_TRUE(deleteFile(ten.c_str()));
+    EXPECT_TRUE(snapshot(folder.path).empty());
+}
+
+}  // namespace
