@@ -125,6 +125,12 @@ TEST_F(FormatsTest, PruningKeepsTheRecordsOfExistingFilesWithTheirBytes) {
         VersionList::pruneInstalled(folder.path.c_str());
         EXPECT_EQ(readFile(folder.file("TLX.hvl")), versionList(magic, {"a.arc", odd, "sub\\Folder"})) << magic;
     }
+    // A read-only list stays as it is, even where the system would let a move replace it.
+    const Bytes readOnly = versionList("QTS_V2__", {"gone.arc", "a.arc"});
+    writeFile(folder.file("TLX.hvl"), readOnly);
+    std::filesystem::permissions(folder.file("TLX.hvl"), std::filesystem::perms::owner_read);
+    VersionList::pruneInstalled(folder.path.c_str());
+    EXPECT_EQ(snapshot(folder.path), (Snapshot{{"a.arc", {}}, {"sub/c.arc", {}}, {"TLX.hvl", readOnly}}));
 }
 
 }  // namespace

@@ -89,9 +89,9 @@ bool planEntry(const std::string& givenName, const std::string& path, ArchiveLay
     entry.name = *encoded;
     if (!isSafeTargetName(entry.name.c_str())) {
         error = "entry name '" + entry.givenName +
-                "' is not a file name Windows keeps inside the game folder (absolute, a drive or ':', an empty, "
-                "'.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, or one of "
-                "<>\"|?* or a control character)";
+                "' would be installed outside the game folder or under another name (absolute, a drive or ':', "
+                "an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, "
+                "or one of <>\"|?* or a control character)";
         return false;
     }
     const uint32_t longest = layoutInfo(layout).nameField - 1;
