@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""patchtool_test.py --list | PATCHTOOL CASE: every patchtool command's output and refusals, against patches
-and version lists that patch_formats.py writes; each case runs in a fresh folder (through $PATCHTOOL_RUNNER)."""
+"""patchtool_test.py --list | [RUNNER] PATCHTOOL CASE: every patchtool command's output and refusals, against
+patches and version lists that patch_formats.py writes; each case runs in a fresh folder."""
 import json
 import os
 import random
@@ -9,7 +9,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, entry_bytes, folder_state, patch, \
+from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, folder_state, patch, \
     read_version_list, version_list, write_folder
 
 TOOL, MIB = None, 1 << 20
@@ -17,8 +17,7 @@ TOOL, MIB = None, 1 << 20
 
 def run(*arguments, stdin=b"", status=0):
     """Standard output and error; the Windows build's line ends become LF."""
-    runner = os.environ.get("PATCHTOOL_RUNNER")
-    result = subprocess.run([runner] * bool(runner) + [TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
+    result = subprocess.run([*TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
     out, err = result.stdout.replace(b"\r\n", b"\n"), result.stderr.replace(b"\r\n", b"\n").decode("utf-8", "replace")
     assert result.returncode == status, f"{arguments}: exit status {result.returncode}, not {status}: {err}"
     return out, err
@@ -80,7 +79,7 @@ def test_build_from_folder():
         hvl = version_list([(n, check_value(every[n])) for n in sorted(listed, key=str.encode)])
         assert Path("setup.exe").read_bytes() == patch([(n, files[n]) for n in names] + [("TLX.hvl", hvl)]), options
     run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc")
-    assert entry_bytes(Path("setup.exe").read_bytes(), b"TLX.hvl") == b"QTS_____", "--hvl FILE"
+    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
 
 
 def test_hvl():
@@ -212,9 +211,9 @@ def test_apply_refuses_a_damaged_patch():
 CASES = {name[len("test_"):]: function for name, function in globals().items() if name.startswith("test_")}
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
+    if len(sys.argv) < 3 or sys.argv[-1] not in CASES:
         sys.exit(print(";".join(CASES)) if sys.argv[1:] == ["--list"] else __doc__)
-    TOOL = os.path.abspath(sys.argv[1])
+    TOOL = [*sys.argv[1:-2], os.path.abspath(sys.argv[-2])]
     with tempfile.TemporaryDirectory() as folder:
         os.chdir(folder)
-        CASES[sys.argv[2]]()
+        CASES[sys.argv[-1]]()
