@@ -37,6 +37,7 @@ TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     EXPECT_FALSE(reader.openRead(folder.path.c_str())) << "a folder is no file";
     EXPECT_FALSE(moveReplacing(other.c_str(), folder.path.c_str())) << "a folder is not replaced";
     EXPECT_TRUE(pathExists((folder.path + "\\ten.bin").c_str())) << "the engine's separator";
+    EXPECT_TRUE(pathExists(folder.path.c_str())) << "a folder exists too";
 #ifndef _WIN32  // Wine run by root ignores the read-only attribute; natively no write bits refuse
     std::filesystem::permissions(ten, std::filesystem::perms::owner_read);
     EXPECT_FALSE(writer.openWrite(ten.c_str()));

@@ -56,7 +56,7 @@ def test_build_and_list():
         run("build", "--stub", "stub", "--out", "out.exe", *["--legacy"] * (layout == "legacy"),
             *(f"{name}=e{i}" for i, (name, _) in enumerate(entries)))
         written = patch(entries, b"MZ" * count, layout=layout, magic=magics[layout])
-        assert Path("out.exe").read_bytes() == written, (layout, count)
+        assert Path("out.exe").read_bytes() == written and run_json("list", "out.exe")["count"] == count, (layout, count)
     for layout, magic in (("current", None), ("legacy", b"pelmar arc20"), ("legacy", bytes(12))):
         entries = [(b"a.arc\0garbage", b"data"), ("表\\能.arc", b""), (b"n" * LAYOUTS[layout][1], b"xyz")]
         positions = [(4000, 9), (0, 0), (0xFFFFFFFF, 2)]  # past the end, empty, wrapping round
@@ -104,7 +104,7 @@ def test_verify():
     big, value = random.Random(43).randbytes(2 * MIB + 1), check_value(b"abc")
     entries = [("data.arc", b"abc"), ("x.arc", b"abc"), ("表.arc", b""), ("dup.arc", big), ("ＡＢ.arc", b"abc"),
                ("new.arc", b"abc")]
-    records = [("sub\\Data.ARC", value), ("D:x.arc", value), ("表.arc", check_value(b"")), ("first\\DUP.arc", bytes(8)),
+    records = [(b"sub\\Data.ARC\0junk", value), ("D:x.arc", value), ("表.arc", check_value(b"")), ("first\\DUP.arc", bytes(8)),
                ("dup.arc", check_value(big)), ("ａｂ.arc", value)]
     targets = ["sub\\Data.ARC", "D:x.arc", "表.arc", "first\\DUP.arc", "ａｂ.arc", "new.arc"]
     statuses = ["ok", "ok", "ok", "mismatch", "ok", "unverified"]
@@ -128,7 +128,7 @@ def test_verify():
 
 def test_refusals():
     write_folder(".", {"stub": b"MZ", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
-                       "many.exe": patch([], count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
+                       "many.exe": patch([], layout="legacy", count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
                        "v3.hvl": b"QTS_V3__" + bytes(8),
                        "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
                        "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b""}
