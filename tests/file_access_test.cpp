@@ -7,8 +7,6 @@
 #include "engine/file_system.h"
 #include "tests/support/folder.h"
 
-namespace {
-
 TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     TempFolder folder;
     const std::string ten = folder.file("ten.bin"), other = folder.file("other.bin");
@@ -50,5 +48,3 @@ TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     EXPECT_TRUE(deleteFile(ten.c_str()));
     EXPECT_TRUE(snapshot(folder.path).empty());
 }
-
-}  // namespace
