@@ -28,7 +28,8 @@ struct Install {
 };
 
 TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
-    const std::string longA(1000, 'A'), longB(1000, 'B');  // longer than the line buffer
+    const std::string longA(1000, 'A'), longB(1000, 'B'),
+        longMerged = std::string(1000, 'a') + "\n" + std::string(1000, 'b') + "\n\0"s;
     const struct {
         const char* what;
         std::string before;
@@ -48,10 +49,7 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
         {"trail bytes", "\x95\\A\na\x81\rB\n\x82\x60\n", {"\x95\\B"}, "\x95\\a\na\x81\rb\n\x82\x81\n\x95\\b\n\0"s},
         // With the LF written after it, half a character would join two lines into one.
         {"half a character at the end of the text or a name", "a\nB\x95", {"c\x95", "d"}, "a\nb\nc\nd\n\0"s},
-        {"long lines kept whole",
-         longA,
-         {longB.c_str()},
-         std::string(1000, 'a') + "\n" + std::string(1000, 'b') + "\n\0"s},
+        {"long lines kept whole (longer than the line buffer)", longA, {longB.c_str()}, longMerged},
     };
     for (const auto& test : cases) {
         Install install;
