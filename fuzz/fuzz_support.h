@@ -1,18 +1,15 @@
 #pragma once
 // Pieces shared by the fuzz targets.
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <optional>
 
 #include "engine/platform/fault_injection.h"
+#include "tests/support/folder.h"
 
 // A property that does not hold is a finding: libFuzzer keeps the input.
 #define FUZZ_CHECK(condition, what) \
     if (!(condition)) std::fprintf(stderr, "\nFUZZ_CHECK failed: %s (%s)\n", what, #condition), std::abort()
 
 namespace fs = std::filesystem;
-using Tree = std::map<std::string, std::optional<std::string>>;  // relative path -> bytes (none: a folder)
 
 // The fuzzer's bytes from the front; past the end every byte is 0.
 struct Input {
@@ -43,21 +40,4 @@ inline std::string freshFolder(const std::string& name) {
     fs::remove_all(scratch.path + "/" + name);
     fs::create_directories(scratch.path + "/" + name);
     return scratch.path + "/" + name;
-}
-
-// Writes `bytes` from `position` on: a patch's 0x60000 bytes before its payload stay a hole.
-inline void writeFile(const fs::path& path, const std::string& bytes, size_t position = 0) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).seekp(static_cast<std::streamoff>(position)) << bytes;
-    fs::resize_file(path, position + bytes.size());
-}
-
-inline Tree snapshot(const fs::path& root) {
-    Tree tree;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        tree[entry.path().lexically_relative(root).string()] =
-            entry.is_directory() ? std::nullopt : std::optional(std::string(std::istreambuf_iterator<char>(in), {}));
-    }
-    return tree;
 }

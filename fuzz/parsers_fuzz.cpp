@@ -18,7 +18,7 @@ namespace {
 // More than 32 entries are refused.
 void payload(const std::string& tail) {
     const std::string path = freshFolder("payload") + "/patch.bin";
-    writeFile(path, tail, tail.empty() ? 0 : payloadOffset);
+    writeFile(path, bytesOf(tail), tail.empty() ? 0 : payloadOffset);
     FileHandle file;
     PayloadArchive archive;
     const UpdateResult result = file.openRead(path.c_str()) ? archive.open(file) : PayloadDamaged;
@@ -32,7 +32,7 @@ void payload(const std::string& tail) {
 void prune(Input& in) {
     const uint8_t fault = in.byte(), create = in.byte();
     const std::string list = in.rest(), folder = freshFolder("prune");
-    writeFile(folder + "/TLX.hvl", list);
+    writeFile(folder + "/TLX.hvl", bytesOf(list));
     const auto* bytes = reinterpret_cast<const uint8_t*>(list.data());
     const VersionListVersion version = list.size() < 16 ? VersionListVersion::None : versionListVersionOf(bytes);
     const uint32_t size = versionRecordLayout(version).recordSize, field = versionRecordLayout(version).nameField;
@@ -44,7 +44,7 @@ void prune(Input& in) {
             list.substr(16 + i * size, std::min<size_t>(list.find('\0', 16 + i * size) - 16 - i * size, field)));
         const bool plain = names[i].find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789._-") == names[i].npos;
         if (i < 8 && (create >> i & 1) && plain && names[i].find_first_not_of('.') != names[i].npos)
-            writeFile(folder + "/" + names[i], "");  // a file for the record, where the input says so
+            writeFile(folder + "/" + names[i], {});  // a file for the record, where the input says so
     }
     std::string pruned = list.substr(0, 16);
     for (uint64_t i = 0; i < names.size(); ++i) {
@@ -52,14 +52,15 @@ void prune(Input& in) {
         if (pathExists((folder + "\\" + names[i]).c_str())) pruned += list.substr(16 + i * size, size);
     }
     if (whole) writeU32(reinterpret_cast<uint8_t*>(pruned.data()) + 12, (pruned.size() - 16) / size);
-    Tree before = snapshot(folder);
+    Snapshot before = snapshot(folder);
     const bool disturbed = injectFaultOf(fault);
     VersionList::pruneInstalled(folder.c_str());
     clearFaults();
-    const Tree after = snapshot(folder);
+    const Snapshot after = snapshot(folder);
     before["TLX.hvl"] = after.at("TLX.hvl");
     FUZZ_CHECK(after == before, "pruning changes nothing but TLX.hvl and leaves no temporary file");
-    FUZZ_CHECK(after.at("TLX.hvl") == (whole && !disturbed ? pruned : list) || (whole && after.at("TLX.hvl") == pruned),
+    const std::string hvl(after.at("TLX.hvl").begin(), after.at("TLX.hvl").end());
+    FUZZ_CHECK(hvl == (whole && !disturbed ? pruned : list) || (whole && hvl == pruned),
                "TLX.hvl is the pruned list, or the old one where it cannot be pruned or a file operation failed");
 }
 
@@ -78,17 +79,17 @@ void merge(Input& in) {
                  !name.empty() && name[0] != ' ';
     }
     pointers.push_back(nullptr);
-    if (!(length & 0x8000)) writeFile(folder + "/uninst.lst", text);
-    const Tree before = snapshot(folder);
+    if (!(length & 0x8000)) writeFile(folder + "/uninst.lst", bytesOf(text));
+    const Snapshot before = snapshot(folder);
     const bool disturbed = injectFaultOf(fault);
     const bool merged = mergeUninstallList(folder.c_str(), pointers.data());
     clearFaults();
-    const Tree after = snapshot(folder);
+    const Snapshot after = snapshot(folder);
     FUZZ_CHECK(after.size() == before.size(), "the merge leaves no temporary file and creates no list");
     FUZZ_CHECK(merged || after == before, "a failed merge leaves the list as it was");
     FUZZ_CHECK(disturbed || merged == (!(length & 0x8000) && !text.empty()), "only a missing or empty list fails");
     if (!merged) return;
-    const std::string out = *after.at("uninst.lst");
+    const std::string out(after.at("uninst.lst").begin(), after.at("uninst.lst").end());
     if (!simple) return;
     bool dollar = false, ascii = std::none_of(text.begin(), text.end(), [](char c) { return c & 0x80; });
     for (size_t at = 0; ascii && at + 1 < out.size(); at = out.find('\n', at) + 1) {  // a trail byte may be LF

@@ -20,16 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t fault = in.byte(), hostByte = in.byte(), variant = in.byte();
     const std::string tail = in.rest(), root = freshFolder("run"), folder = root + "/folder";
     const std::string patch = freshFolder("patch") + "/setup.exe";
-    writeFile(patch, tail, payloadOffset);
+    writeFile(patch, bytesOf(tail), payloadOffset);
     for (const char* name : {"outside/secret.txt", "folder/a.arc", "folder/b.arc", "folder/sub/c.arc", "folder/x.txt"})
-        writeFile(root + "/" + name, name);
-    if (!(variant & 1)) writeFile(folder + "/uninst.lst", "a.arc\r\nB.ARC\r\n$dir\r\n  sub\\c.arc\r\n");
+        writeFile(root + "/" + name, bytesOf(name));
+    if (!(variant & 1)) writeFile(folder + "/uninst.lst", bytesOf("a.arc\r\nB.ARC\r\n$dir\r\n  sub\\c.arc\r\n"));
     std::string list("QTS_V2__\0\0\0\0\4\0\0\0", 16);  // four records with zero check values
     for (const std::string name : {"a.arc", "b.arc", "sub\\c.arc", "gone.arc"})
         list += name + std::string(256 - name.size(), '\0');
-    if (!(variant & 2)) writeFile(folder + "/TLX.hvl", list);
+    if (!(variant & 2)) writeFile(folder + "/TLX.hvl", bytesOf(list));
     if (variant & 4) ::chmod((folder + "/a.arc").c_str(), 0444);
-    const Tree before = snapshot(root);
+    const Snapshot before = snapshot(root);
 
     const uint32_t pump = hostByte & 15, action = hostByte >> 4 & 3;
     ScriptedHost host{.withControls = !(hostByte & 64),
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UpdateRunReport report;
     const UpdateResult result = runUpdateFromPatch(patch.c_str(), folder.c_str(), host.host(), &report);
     clearFaults();
-    Tree after = snapshot(root);
+    Snapshot after = snapshot(root);
 
     FUZZ_CHECK(!host.abortFlag || result == Aborted, "the abort flag decides the result");
     FUZZ_CHECK(host.abortFlag || !host.cancelFlag || result == Cancelled, "the cancel flag decides the result");
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint64_t position = archive.dataPosition(i) - uint64_t{payloadOffset}, length = archive.entry(i).size;
         FUZZ_CHECK(length == 0 || position + length <= tail.size(), "an installed entry lies in the patch");
         const bool rewritten = complete && (key == "folder/TLX.hvl" || key == "folder/uninst.lst");
-        FUZZ_CHECK(rewritten || after[key] == (length == 0 ? "" : tail.substr(position, length)), "its bytes");
+        FUZZ_CHECK(rewritten || after[key] == bytesOf(length == 0 ? "" : tail.substr(position, length)), "its bytes");
         before.count(key) != 0 ? void(after[key] = before.at(key)) : void(after.erase(key));
     }
     for (const std::string key : {"folder/TLX.hvl", "folder/uninst.lst"}) {

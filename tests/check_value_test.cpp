@@ -9,26 +9,17 @@
 
 #include "tests/support/folder.h"
 
-namespace {
-
-Bytes rule(const uint8_t* data, size_t length) {
+// The hash's four bytes, the sum and xor of its low byte after each step, the sum and xor of the bytes.
+static Bytes rule(const uint8_t* data, size_t length) {
     uint32_t hash = 0;
-    uint8_t lowSum = 0, lowXor = 0, dataSum = 0, dataXor = 0;
+    Bytes value(8);
     for (const uint8_t* byte = data; byte != data + length; ++byte) {
         hash = hash * 233 + *byte;
-        lowSum += static_cast<uint8_t>(hash);
-        lowXor ^= static_cast<uint8_t>(hash);
-        dataSum += *byte;
-        dataXor ^= *byte;
+        value[4] += static_cast<uint8_t>(hash), value[5] ^= static_cast<uint8_t>(hash);
+        value[6] += *byte, value[7] ^= *byte;
     }
-    return {static_cast<uint8_t>(hash),
-            static_cast<uint8_t>(hash >> 8),
-            static_cast<uint8_t>(hash >> 16),
-            static_cast<uint8_t>(hash >> 24),
-            lowSum,
-            lowXor,
-            dataSum,
-            dataXor};
+    for (int i = 0; i < 4; ++i) value[i] = static_cast<uint8_t>(hash >> 8 * i);
+    return value;
 }
 
 TEST(CheckValueTest, EveryPathFollowsTheRuleHoweverTheBytesAreSplit) {
@@ -61,5 +52,3 @@ TEST(CheckValueTest, EveryPathFollowsTheRuleHoweverTheBytesAreSplit) {
     }
     limitCheckValuePath(CheckValuePath::Avx2);
 }
-
-}  // namespace

@@ -7,8 +7,6 @@
 #include "engine/file_system.h"
 #include "tests/support/folder.h"
 
-namespace {
-
 TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     TempFolder folder;
     const std::string ten = folder.file("ten.bin"), other = folder.file("other.bin");
@@ -37,6 +35,7 @@ TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     EXPECT_FALSE(reader.openRead(folder.path.c_str())) << "a folder is no file";
     EXPECT_FALSE(moveReplacing(other.c_str(), folder.path.c_str())) << "a folder is not replaced";
     EXPECT_TRUE(pathExists((folder.path + "\\ten.bin").c_str())) << "the engine's separator";
+    EXPECT_TRUE(pathExists(folder.path.c_str())) << "a folder exists too";
 #ifndef _WIN32  // Wine run by root ignores the read-only attribute; natively no write bits refuse
     std::filesystem::permissions(ten, std::filesystem::perms::owner_read);
     EXPECT_FALSE(writer.openWrite(ten.c_str()));
@@ -49,5 +48,3 @@ TEST(FileAccessTest, SharingSeeksAndMovesFollowOneContract) {
     EXPECT_TRUE(deleteFile(ten.c_str()));
     EXPECT_TRUE(snapshot(folder.path).empty());
 }
-
-}  // namespace

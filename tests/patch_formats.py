@@ -45,28 +45,6 @@ def patch(entries, stub=b"MZ", **options):
     return stub + bytes(PAYLOAD_OFFSET - len(stub)) + archive(entries, **options)
 
 
-def read_archive(image):
-    """(layout, data base, [(name bytes, offset, size)]) of a patch image with a readable index."""
-    magic, count = image[PAYLOAD_OFFSET:PAYLOAD_OFFSET + 12], struct.unpack_from("<I", image, PAYLOAD_OFFSET + 12)[0]
-    layout = "current" if magic == MAGIC else "legacy"
-    entry_size, name_size = LAYOUTS[layout]
-    entries = []
-    for i in range(count):
-        at = PAYLOAD_OFFSET + 16 + i * entry_size
-        offset, size = struct.unpack_from("<II", image, at + name_size)
-        entries.append((image[at:at + name_size].split(b"\0", 1)[0], offset, size))
-    return layout, PAYLOAD_OFFSET + 16 + count * entry_size, entries
-
-
-def entry_bytes(image, name):
-    """The bytes of the first entry whose name is `name` (bytes), or None."""
-    _, base, entries = read_archive(image)
-    for entry_name, offset, size in entries:
-        if entry_name == name:
-            return image[base + offset:base + offset + size]
-    return None
-
-
 def version_list(records, version="v2", word=0, count=None, tail=b""):
     """A version list of (name, 8-byte check value) records; names as in field()."""
     magic, record_size, name_size = VERSIONS[version]
@@ -82,11 +60,6 @@ def read_version_list(data):
     assert len(data) == 16 + count * record_size, f"{len(data)} bytes for {count} records"
     records = [data[16 + i * record_size:16 + (i + 1) * record_size] for i in range(count)]
     return version, word, [(r[:name_size].split(b"\0", 1)[0], r[name_size:]) for r in records]
-
-
-def lower(name):
-    """The lower-cased form of a cp932 name (bytes), as the updater compares names."""
-    return name.decode("cp932").lower().encode("cp932")
 
 
 def folder_state(folder):

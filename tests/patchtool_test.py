@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""patchtool_test.py --list | PATCHTOOL CASE: every patchtool command's output and refusals, against patches
-and version lists that patch_formats.py writes; each case runs in a fresh folder (through $PATCHTOOL_RUNNER)."""
+"""patchtool_test.py --list | [RUNNER] PATCHTOOL CASE: every patchtool command's output and refusals, against
+patches and version lists that patch_formats.py writes; each case runs in a fresh folder."""
 import json
 import os
 import random
@@ -9,7 +9,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, entry_bytes, folder_state, patch, \
+from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, folder_state, patch, \
     read_version_list, version_list, write_folder
 
 TOOL, MIB = None, 1 << 20
@@ -17,8 +17,7 @@ TOOL, MIB = None, 1 << 20
 
 def run(*arguments, stdin=b"", status=0):
     """Standard output and error; the Windows build's line ends become LF."""
-    runner = os.environ.get("PATCHTOOL_RUNNER")
-    result = subprocess.run([runner] * bool(runner) + [TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
+    result = subprocess.run([*TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
     out, err = result.stdout.replace(b"\r\n", b"\n"), result.stderr.replace(b"\r\n", b"\n").decode("utf-8", "replace")
     assert result.returncode == status, f"{arguments}: exit status {result.returncode}, not {status}: {err}"
     return out, err
@@ -57,7 +56,7 @@ def test_build_and_list():
         run("build", "--stub", "stub", "--out", "out.exe", *["--legacy"] * (layout == "legacy"),
             *(f"{name}=e{i}" for i, (name, _) in enumerate(entries)))
         written = patch(entries, b"MZ" * count, layout=layout, magic=magics[layout])
-        assert Path("out.exe").read_bytes() == written, (layout, count)
+        assert Path("out.exe").read_bytes() == written and run_json("list", "out.exe")["count"] == count, (layout, count)
     for layout, magic in (("current", None), ("legacy", b"pelmar arc20"), ("legacy", bytes(12))):
         entries = [(b"a.arc\0garbage", b"data"), ("表\\能.arc", b""), (b"n" * LAYOUTS[layout][1], b"xyz")]
         positions = [(4000, 9), (0, 0), (0xFFFFFFFF, 2)]  # past the end, empty, wrapping round
@@ -80,7 +79,7 @@ def test_build_from_folder():
         hvl = version_list([(n, check_value(every[n])) for n in sorted(listed, key=str.encode)])
         assert Path("setup.exe").read_bytes() == patch([(n, files[n]) for n in names] + [("TLX.hvl", hvl)]), options
     run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc")
-    assert entry_bytes(Path("setup.exe").read_bytes(), b"TLX.hvl") == b"QTS_____", "--hvl FILE"
+    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
 
 
 def test_hvl():
@@ -105,7 +104,7 @@ def test_verify():
     big, value = random.Random(43).randbytes(2 * MIB + 1), check_value(b"abc")
     entries = [("data.arc", b"abc"), ("x.arc", b"abc"), ("表.arc", b""), ("dup.arc", big), ("ＡＢ.arc", b"abc"),
                ("new.arc", b"abc")]
-    records = [("sub\\Data.ARC", value), ("D:x.arc", value), ("表.arc", check_value(b"")), ("first\\DUP.arc", bytes(8)),
+    records = [(b"sub\\Data.ARC\0junk", value), ("D:x.arc", value), ("表.arc", check_value(b"")), ("first\\DUP.arc", bytes(8)),
                ("dup.arc", check_value(big)), ("ａｂ.arc", value)]
     targets = ["sub\\Data.ARC", "D:x.arc", "表.arc", "first\\DUP.arc", "ａｂ.arc", "new.arc"]
     statuses = ["ok", "ok", "ok", "mismatch", "ok", "unverified"]
@@ -129,7 +128,7 @@ def test_verify():
 
 def test_refusals():
     write_folder(".", {"stub": b"MZ", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
-                       "many.exe": patch([], count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
+                       "many.exe": patch([], layout="legacy", count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
                        "v3.hvl": b"QTS_V3__" + bytes(8),
                        "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
                        "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b""}
@@ -213,9 +212,9 @@ def test_apply_refuses_a_damaged_patch():
 CASES = {name[len("test_"):]: function for name, function in globals().items() if name.startswith("test_")}
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
+    if len(sys.argv) < 3 or sys.argv[-1] not in CASES:
         sys.exit(print(";".join(CASES)) if sys.argv[1:] == ["--list"] else __doc__)
-    TOOL = os.path.abspath(sys.argv[1])
+    TOOL = [*sys.argv[1:-2], os.path.abspath(sys.argv[-2])]
     with tempfile.TemporaryDirectory() as folder:
         os.chdir(folder)
-        CASES[sys.argv[2]]()
+        CASES[sys.argv[-1]]()

@@ -9,6 +9,7 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/version_list.h"
+#include "formats/version_list_writer.h"
 #include "tests/support/folder.h"
 
 namespace {
@@ -30,7 +31,8 @@ struct Install {
 };
 
 TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
-    const std::string longA(1000, 'A'), longB(1000, 'B');  // longer than the line buffer
+    const std::string longA(1000, 'A'), longB(1000, 'B'),
+        longMerged = std::string(1000, 'a') + "\n" + std::string(1000, 'b') + "\n\0"s;
     const struct {
         const char* what;
         std::string before;
@@ -50,10 +52,7 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
         {"trail bytes", "\x95\\A\na\x81\rB\n\x82\x60\n", {"\x95\\B"}, "\x95\\a\na\x81\rb\n\x82\x81\n\x95\\b\n\0"s},
         // With the LF written after it, half a character would join two lines into one.
         {"half a character at the end of the text or a name", "a\nB\x95", {"c\x95", "d"}, "a\nb\nc\nd\n\0"s},
-        {"long lines kept whole",
-         longA,
-         {longB.c_str()},
-         std::string(1000, 'a') + "\n" + std::string(1000, 'b') + "\n\0"s},
+        {"long lines kept whole (longer than the line buffer)", longA, {longB.c_str()}, longMerged},
     };
     for (const auto& test : cases) {
         Install install;
@@ -64,7 +63,7 @@ TEST(UninstallListTest, MergeNormalisesTheListAndAppendsNewNames) {
 }
 
 // A missing list and failures of single operations are left to the update run's tests.
-TEST(UninstallListTest, AListThatCannotBeReplacedStaysAsItWas) {
+TEST(UninstallListTest, ListsThatCannotBeReplacedStayAsTheyWere) {
     Install install;
     writeFile(install.list, bytesOf("Data.arc\r\n"));
     FileHandle holder;  // another program reads the list and lets nobody replace it meanwhile
@@ -79,6 +78,12 @@ TEST(UninstallListTest, AListThatCannotBeReplacedStaysAsItWas) {
     writeFile(install.folder.file("uninst.lst.new"), Bytes(100, 'x'));  // left by an interrupted run
     EXPECT_TRUE(install.merge({}));
     EXPECT_EQ(install.only("data.arc\n\0"s), "");
+    // Nor is a read-only version list pruned.
+    const Bytes list = *makeVersionList({{"gone.arc", {}}});
+    writeFile(install.folder.file("TLX.hvl"), list);
+    std::filesystem::permissions(install.folder.file("TLX.hvl"), std::filesystem::perms::owner_read);
+    VersionList::pruneInstalled(install.folder.path.c_str());
+    EXPECT_EQ(readFile(install.folder.file("TLX.hvl")), list);
 }
 
 // Where the system's code page has no lead bytes (1252, under Wine in a French locale), 0xE9 is "é",

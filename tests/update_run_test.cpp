@@ -106,7 +106,7 @@ TEST_F(UpdateRunTest, TypicalRunInstallsVerifiesPrunesMergesAndShowsItsProgress)
     script.withControls = false;
     EXPECT_EQ(run(), UninstallListFailed);
     EXPECT_EQ(difference(snapshot(folder), after), "");
-    EXPECT_EQ(script.callsStartingWith("pump").size(), script.calls.size());
+    EXPECT_EQ(script.calls.size(), script.pumps) << "every call is a pump";
 }
 
 // A stop leaves the folder as it was, and nothing is displayed or pumped after the pump that brought
@@ -122,7 +122,6 @@ TEST_F(UpdateRunTest, StopsLeaveTheFolderAsItWas) {
         {"abort confirmed after the first chunk", 0, 3, 0, Aborted},
         {"dialog closed after the first chunk", 0, 0, 3, Cancelled},
         {"quit message before a copy", 6, 0, 0, Cancelled},
-        {"abort confirmed before a copy", 0, 6, 0, Aborted},
         {"dialog closed after the last entry passed", 0, 0, 13, Cancelled},
         {"abort confirmed and dialog closed: the abort wins", 0, 5, 5, Aborted},
     };
@@ -149,6 +148,7 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
     };
     const Bytes e = bytesOf("e");
     const auto listOf = [&](const std::string& name) { return *makeVersionList({{name, checkValueOf(e)}}); };
+    const std::string deep = std::string(230, 'd') + "\\e";  // joined with the folder, past 260 bytes
     std::vector<PayloadEntrySource> many(33, {"f", e});
     for (int i = 0; i < 33; ++i) many[i].name += std::to_string(i);
     constexpr FaultOperation none = FaultOperation::Count;
@@ -159,7 +159,6 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         uint32_t nth;
         UpdateResult expected;
     } cases[] = {
-        {"the first entry does not match its record", damaged(0), none, 0, PayloadDamaged},
         {"the last entry does not match its record", damaged(4), none, 0, PayloadDamaged},
         {"33 entries", many, none, 0, TooManyEntries},
         {"an entry name climbing out", {{"a.arc", e}, {"..\\evil.arc", e}}, none, 0, PayloadDamaged},
@@ -179,11 +178,7 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         {"a wildcard", {{"a?.arc", e}}, none, 0, PayloadDamaged},
         {"a control character", {{"a\x01.arc", e}}, none, 0, PayloadDamaged},
         {"no memory for the archive's index", {}, none, ~0u, FileWriteFailed},
-        {"a path over 260 bytes",
-         {{"e", e}, {"TLX.hvl", listOf(std::string(230, 'd') + "\\e")}},
-         none,
-         0,
-         FileWriteFailed},
+        {"a path over 260 bytes", {{"e", e}, {"TLX.hvl", listOf(deep)}}, none, 0, FileWriteFailed},
         {"the patch cannot be opened", {}, FaultOperation::Open, 1, PayloadDamaged},
         {"a read of the payload fails", {}, FaultOperation::Read, 5, PayloadDamaged},
         {"a staging file cannot be created", {}, FaultOperation::Open, 2, FileWriteFailed},

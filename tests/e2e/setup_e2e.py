@@ -80,7 +80,7 @@ SCENARIOS = {
     "dialog-closed": Scenario("start:3 box answer:yes held close release exit:1",
                               "consent held:Sub\\data3.arc exit=cancelled", False),
     "quit-message": Scenario("start:3 box answer:yes held quit release exit:1",  # taken as a stop
-                             "consent held:Sub\\data3.arc exit=cancelled", False),
+                             "consent held:Sub\\data3.arc exit=cancelled", False, win32=True),
     "damaged": Scenario(f"{YES} {OK}", "consent damaged exit=damaged", False, build="damaged"),
     "too-many-entries": Scenario(f"{YES} {OK}", "consent damaged exit=too-many", False, build="33 entries"),
     "write-failed": Scenario(f"{YES} {OK}", "consent write-failed exit=write-failed", False,

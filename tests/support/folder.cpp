@@ -32,11 +32,15 @@ std::string TempFolder::file(const std::string& name) const { return (fs::path(p
 
 Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-void writeFile(const std::string& path, const Bytes& bytes) {
+void writeFile(const std::string& path, const Bytes& bytes, size_t position) {
+    fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    if (!out.seekp(static_cast<std::streamoff>(position))
+             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
         throw std::runtime_error("cannot write " + path);
     }
+    out.close();
+    fs::resize_file(path, position + bytes.size());
 }
 
 Bytes readFile(const std::string& path) {
@@ -52,7 +56,7 @@ Snapshot snapshot(const std::string& folder) {
     Snapshot files;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
         if (item.is_regular_file())
-            files[fs::relative(item.path(), folder).generic_string()] = readFile(item.path().string());
+            files[item.path().lexically_relative(folder).generic_string()] = readFile(item.path().string());
     }
     return files;
 }
@@ -60,10 +64,7 @@ Snapshot snapshot(const std::string& folder) {
 void restore(const std::string& folder, const Snapshot& files) {
     removeAll(folder);
     fs::create_directories(folder);
-    for (const auto& [name, bytes] : files) {
-        fs::create_directories((fs::path(folder) / name).parent_path());
-        writeFile((fs::path(folder) / name).string(), bytes);
-    }
+    for (const auto& [name, bytes] : files) writeFile((fs::path(folder) / name).string(), bytes);
 }
 
 std::string difference(const Snapshot& actual, const Snapshot& expected) {

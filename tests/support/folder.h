@@ -21,7 +21,8 @@ struct TempFolder {
 };
 
 Bytes bytesOf(const std::string& text);
-void writeFile(const std::string& path, const Bytes& bytes);
+// Creates the file's folders; writes `bytes` from `position` on, the bytes before it a hole of zeros.
+void writeFile(const std::string& path, const Bytes& bytes, size_t position = 0);
 Bytes readFile(const std::string& path);
 
 Snapshot snapshot(const std::string& folder);

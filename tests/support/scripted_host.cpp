@@ -42,11 +42,3 @@ RunHost ScriptedHost::host() {
         .setCancelFlag = [](void* context) { self(context).cancelFlag = true; },
     };
 }
-
-std::vector<std::string> ScriptedHost::callsStartingWith(const std::string& prefix) const {
-    std::vector<std::string> matching;
-    for (const std::string& call : calls) {
-        if (call.compare(0, prefix.size(), prefix) == 0) matching.push_back(call);
-    }
-    return matching;
-}

@@ -20,6 +20,4 @@ struct ScriptedHost {
     std::vector<std::string> calls;
 
     RunHost host();
-    // The calls that begin with `prefix`, e.g. "position file".
-    std::vector<std::string> callsStartingWith(const std::string& prefix) const;
 };
