@@ -1,7 +1,5 @@
 #include "engine/code_page.h"
 
-bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-
 const char* findCharacter(const char* text, char wanted) {
     for (const char* p = text; *p != '\0'; ++p) {
         if (*p == wanted) return p;

@@ -1,9 +1,10 @@
 #pragma once
-// Code page 932 rules for names, paths and lines, which are byte strings in the ANSI code page.
+// Code page rules for names, paths and lines, which are byte strings in the ANSI code page.
 //
-// A lead byte (0x81-0x9F, 0xE0-0xFC) starts a double-byte character; the byte after it is never a
-// character of its own, so searches step over double-byte characters as units and a trail byte
-// 0x5C is never taken for a backslash.
+// A lead byte starts a double-byte character; the byte after it is never a character of its own,
+// so searches step over double-byte characters as units and a trail byte 0x5C is never taken for a
+// backslash. On Windows the lead bytes are those of the system's ANSI code page (none on a
+// single-byte code page such as 1252); elsewhere they are code page 932's, 0x81-0x9F and 0xE0-0xFC.
 
 #include <cstddef>
 #include <cstdint>

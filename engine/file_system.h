@@ -13,6 +13,10 @@ bool setAttributesNormal(const char* path);
 bool moveReplacing(const char* from, const char* to);
 // Deletes a file. Fails for a missing or read-only file.
 bool deleteFile(const char* path);
+// True when the path names an existing file whose read-only attribute is set. The lists are checked
+// with it before they are rewritten: a move onto a read-only file fails on Windows but succeeds in
+// some environments (Wine), so the updater does not leave the answer to the move.
+bool isReadOnlyFile(const char* path);
 // True when the path names an existing file or folder.
 bool pathExists(const char* path);
 // Writes the path of the running executable into `buffer` (NUL-terminated, cut to fit `size`).

@@ -1,6 +1,7 @@
 #include "engine/payload_archive.h"
 
 #include <cstring>
+#include <new>
 
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
@@ -22,7 +23,8 @@ UpdateResult PayloadArchive::open(FileHandle& executable) {
     uint8_t raw[maxArchiveEntries * currentLayoutInfo.entrySize];
     if (indexBytes > 0 && executable.read(raw, indexBytes) < indexBytes) return PayloadDamaged;
 
-    index.reset(entries > 0 ? new IndexRecord[entries] : nullptr);
+    index.reset(entries > 0 ? new (std::nothrow) IndexRecord[entries] : nullptr);
+    if (entries > 0 && !index) return FileWriteFailed;  // out of memory, as for the run's own buffers
     for (uint32_t i = 0; i < entries; ++i) {
         const uint8_t* field = raw + i * info.entrySize;
         IndexRecord& record = index[i];

@@ -40,8 +40,9 @@ struct ArchiveEntry {
 
 struct PayloadArchive {
     // Reads the header and the index through the updater's own executable: Ok, PayloadDamaged (not
-    // open, shorter than 0x60000 bytes, short header or index) or TooManyEntries (count above 32,
-    // tested before the magic).
+    // open, shorter than 0x60000 bytes, short header or index), TooManyEntries (count above 32,
+    // tested before the magic) or FileWriteFailed (no memory for the index, as for the run's other
+    // buffers).
     UpdateResult open(FileHandle& executable);
 
     uint32_t entryCount() const { return count; }

@@ -9,17 +9,41 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Single-byte characters Windows never allows in a name: a ":" names a stream of another file or a
+// drive, and the others are wildcards, redirections or control characters.
+bool isForbiddenCharacter(unsigned char c) { return c < 0x20 || std::strchr(":<>\"|?*", c) != nullptr; }
+
+// True when the component of `length` bytes names a device whatever its extension: CON, PRN, AUX,
+// NUL, COM1-COM9 or LPT1-LPT9, in any case.
+bool isDeviceName(const char* component, size_t length) {
+    size_t base = 0;
+    while (base < length && component[base] != '.') ++base;
+    if (base != 3 && base != 4) return false;
+    char upper[4];
+    for (size_t i = 0; i < base; ++i) {
+        upper[i] = component[i] >= 'a' && component[i] <= 'z' ? static_cast<char>(component[i] - 32) : component[i];
+    }
+    if (base == 4) {
+        return (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0) && upper[3] >= '1' &&
+               upper[3] <= '9';
+    }
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (std::memcmp(upper, device, 3) == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool isSafeTargetName(const char* name) {
-    if (name[0] == '\0' || isSeparator(name[0])) return false;
-    if (!isLeadByte(static_cast<unsigned char>(name[0])) && name[1] == ':') return false;
     const char* component = name;
+    bool endsInDotOrSpace = false;
     for (const char* p = name;; ++p) {
         if (*p == '\0' || isSeparator(*p)) {
+            // Windows strips a trailing "." or space, so such a component names another file;
+            // this also refuses the empty, "." and ".." components.
             const size_t length = static_cast<size_t>(p - component);
-            if (length == 0) return false;
-            if (length <= 2 && std::strncmp(component, "..", length) == 0) return false;
+            if (length == 0 || endsInDotOrSpace || isDeviceName(component, length)) return false;
             if (*p == '\0') return true;
             component = p + 1;
         } else if (isLeadByte(static_cast<unsigned char>(*p))) {
@@ -27,8 +51,22 @@ bool isSafeTargetName(const char* name) {
             // and the uninstall list could not hold the name.
             if (p[1] == '\0') return false;
             ++p;
+            endsInDotOrSpace = false;
+        } else {
+            if (isForbiddenCharacter(static_cast<unsigned char>(*p))) return false;
+            endsInDotOrSpace = *p == '.' || *p == ' ';
         }
     }
+}
+
+bool foldTargetName(char* folded, uint32_t size, const char* name, const char* suffix) {
+    if (!joinText(folded, size, {name, suffix})) return false;
+    lowerCaseName(folded);
+    for (char* p = folded; *p != '\0'; ++p) {
+        if (*p == '/') *p = '\\';
+        if (isLeadByte(static_cast<unsigned char>(*p)) && *++p == '\0') break;
+    }
+    return true;
 }
 
 bool composePath(char* buffer, uint32_t size, const char* folder, const char* name, const char* suffix) {

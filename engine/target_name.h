@@ -3,10 +3,17 @@
 
 #include <cstdint>
 
-// True when `name` stays inside the install folder: not empty, not absolute, no drive, and no
-// empty, "." or ".." component (components split on "\" and "/", double-byte characters as units),
-// and it does not end in half a double-byte character.
+// True when `name` stays inside the install folder and names there the file it spells on Windows:
+// components split on "\" and "/" (double-byte characters as units), none of them empty, ending in
+// "." or a space (which Windows strips, so "." and ".." too), or a device name (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, with any extension, in any case); no ":" (a drive or a stream), none of
+// <>"|?* and no byte below 0x20; and it does not end in half a double-byte character.
 bool isSafeTargetName(const char* name);
+
+// Writes "<name><suffix>" into `folded` of `size` bytes in the form under which Windows finds the
+// file, so that two names of one file compare equal: lower-cased, with "/" read as "\" (double-byte
+// characters as units). False when it would not fit with its NUL.
+bool foldTargetName(char* folded, uint32_t size, const char* name, const char* suffix);
 
 // Writes "<folder>\<name><suffix>" into `buffer` of `size` bytes; false, leaving the buffer
 // undefined, when it would not fit with its NUL.

@@ -174,8 +174,10 @@ bool appendLines(OutputText& output, const UninstallList& list) {
 }
 
 // Writes the bytes to the temporary file and moves it over the target in one step. On failure
-// the temporary file is deleted and the target is as it was.
+// the temporary file is deleted and the target is as it was. A read-only target is refused before
+// anything is written: Windows would refuse the move, and no environment may replace it.
 bool replaceFile(const char* target, const char* temporary, const char* bytes, uint32_t count) {
+    if (isReadOnlyFile(target)) return false;
     FileHandle file;
     if (!file.openWrite(temporary)) return false;
     const bool written = file.write(bytes, count) == count;

@@ -47,30 +47,28 @@ struct Display {
     bool stopRequested() const { return host.cancelFlag(host.context) || host.abortFlag(host.context); }
 };
 
-// True when `name`, under the lower-casing rule, would share a file with an earlier entry or with
-// the pruning's or the merge's temporary file: it equals an earlier target, one of the two is the
-// other's staging name ("<name>.tmp"), or it is one of those temporary names. An entry that
-// shared a file would be overwritten by another one, or deleted by a later step, after the run had
-// counted it as installed.
+// True when `name` would share a file with an earlier entry or with the pruning's or the merge's
+// temporary file: folded, it equals an earlier target, one of the two is the other's staging name
+// ("<name>.tmp"), or it is one of those temporary names. An entry that shared a file would be
+// overwritten by another one, or deleted by a later step, after the run had counted it as installed.
 bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint32_t before) {
-    char lowered[runPathBufferSize];
-    char loweredStaging[runPathBufferSize];
-    if (std::strlen(name) + sizeof stagingSuffix > sizeof lowered) return false;  // too long for any path
-    std::strcpy(lowered, name);
-    lowerCaseName(lowered);
-    std::strcpy(loweredStaging, lowered);
-    std::strcat(loweredStaging, stagingSuffix);
-    if (nameEqualsLowerKey(versionListPruneName, lowered) || nameEqualsLowerKey(uninstallListTemporaryName, lowered)) {
-        return true;
+    char folded[runPathBufferSize];
+    char foldedStaging[runPathBufferSize];
+    if (!foldTargetName(folded, sizeof folded, name, "") ||
+        !foldTargetName(foldedStaging, sizeof foldedStaging, name, stagingSuffix))
+        return false;  // fits no path
+    char other[runPathBufferSize];
+    for (const char* temporary : {versionListPruneName, uninstallListTemporaryName}) {
+        if (foldTargetName(other, sizeof other, temporary, "") && std::strcmp(other, folded) == 0) return true;
     }
     for (uint32_t j = 0; j < before; ++j) {
         if (targets[j] == nullptr) continue;
-        if (nameEqualsLowerKey(targets[j], lowered) || nameEqualsLowerKey(targets[j], loweredStaging)) return true;
-        char staging[runPathBufferSize];
-        if (std::strlen(targets[j]) + sizeof stagingSuffix > sizeof staging) continue;
-        std::strcpy(staging, targets[j]);
-        std::strcat(staging, stagingSuffix);
-        if (nameEqualsLowerKey(staging, lowered)) return true;
+        if (foldTargetName(other, sizeof other, targets[j], "") &&
+            (std::strcmp(other, folded) == 0 || std::strcmp(other, foldedStaging) == 0)) {
+            return true;
+        }
+        if (foldTargetName(other, sizeof other, targets[j], stagingSuffix) && std::strcmp(other, folded) == 0)
+            return true;
     }
     return false;
 }
@@ -195,7 +193,8 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     if (!targets) return FileWriteFailed;
 
     VersionList versions;
-    if (const auto listIndex = archive.findEntry(versionListKey)) versions.loadFromArchive(executable, archive, *listIndex);
+    if (const auto listIndex = archive.findEntry(versionListKey))
+        versions.loadFromArchive(executable, archive, *listIndex);
 
     display.range(display.controls.fileBar, 0, fileBarMaximum);
     display.position(display.controls.fileBar, 0);

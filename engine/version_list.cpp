@@ -182,5 +182,7 @@ void VersionList::pruneInstalled(const char* installFolder) {
     if (!readInstalledList(listPath, list)) return;
     uint32_t kept = 0;
     if (!keepExistingRecords(installFolder, list, kept)) return;
+    // A read-only list stays as it is, as Windows would refuse to replace it.
+    if (isReadOnlyFile(listPath)) return;
     if (!writeList(newPath, list, kept) || !moveReplacing(newPath, listPath)) deleteFile(newPath);
 }

@@ -18,6 +18,9 @@ TEST(NamesTest, DoubleByteCharactersAreUnits) {
     for (const char* text : {"\x81\\", "\x9F\\", "\xE0\\", "\xFC\\"}) EXPECT_EQ(findCharacter(text, '\\'), nullptr);
     const char path[] = "\x95\x5C\\x";  // the trail byte of "表" is 0x5C
     EXPECT_EQ(findCharacter(path, 4, '\\'), path + 2);
+    // Trail bytes "|" (ポ) and "\" (ソ, 能) are no forbidden character and no separator.
+    EXPECT_TRUE(isSafeTargetName("\x83\x7C\x83\x58\x83\x5E\x81\x5B.arc"));    // ポスター.arc
+    EXPECT_TRUE(isSafeTargetName("\x83\x5C\x83\x74\x83\x67\\\x94\x5C.dat"));  // ソフト\能.dat
     const std::pair<const char*, const char*> cases[] = {
         {"TLX.HVL\xB1[]^_`{}", "tlx.hvl\xB1[]^_`{}"},  // half-width katakana and symbols stay
         {"\x82\x60\x82\x79", "\x82\x81\x82\x9A"},      // full-width A and Z

@@ -32,8 +32,8 @@ std::array<uint8_t, 8> checkValueOf(const Bytes& bytes) {
 }
 
 // The typical patch: a.arc of two copy chunks, the version list (which has no record of itself and
-// is installed unverified), a new b.arc and an empty TLX.exe. The list also names a file the folder
-// has and one it lacks, which the pruning drops.
+// is installed unverified), a new b.arc and an empty TLX.exe. The list also names
+// a file the folder has and one it lacks, which the pruning drops.
 struct UpdateRunTest : testing::Test {
     TempFolder temp;
     std::string folder = temp.file("game"), patch = temp.file("setup.exe");
@@ -55,6 +55,7 @@ struct UpdateRunTest : testing::Test {
         entries = {{"a.arc", a}, {"TLX.hvl", *makeVersionList(records)}, {"b.arc", b}, {"TLX.exe", {}}};
         before = {{"a.arc", bytesOf("old a")},
                   {"kept.dat", {}},
+                  {"sub/kept.dat", {}},
                   {"TLX.hvl", bytesOf("old list")},
                   {"uninst.lst", bytesOf("TLX.exe\r\n$Folder\r\nA.arc\r\n")}};
         after = before;
@@ -167,6 +168,16 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         {"a staging file named after a later entry", {{"A.ARC.TMP", e}, {"a.arc", e}}, none, 0, PayloadDamaged},
         {"the merge's temporary file", {{"uninst.lst.new", e}}, none, 0, PayloadDamaged},
         {"the pruning's temporary file", {{"TLX.HVL.PRUNE~", e}}, none, 0, PayloadDamaged},
+        {"\"/\" and \"\\\" name one file", {{"sub/a.arc", e}, {"SUB\\A.ARC", e}}, none, 0, PayloadDamaged},
+        {"a staging file named with the other separator", {{"sub\\a", e}, {"sub/a.tmp", e}}, none, 0, PayloadDamaged},
+        {"a trailing dot, which Windows strips", {{"a.arc.", e}}, none, 0, PayloadDamaged},
+        {"a trailing space", {{"sub \\a.arc", e}}, none, 0, PayloadDamaged},
+        {"a device name", {{"nul", e}}, none, 0, PayloadDamaged},
+        {"a device name with an extension", {{"sub\\Com1.arc", e}}, none, 0, PayloadDamaged},
+        {"a stream", {{"a.arc:x", e}}, none, 0, PayloadDamaged},
+        {"a wildcard", {{"a?.arc", e}}, none, 0, PayloadDamaged},
+        {"a control character", {{"a\x01.arc", e}}, none, 0, PayloadDamaged},
+        {"no memory for the archive's index", {}, none, ~0u, FileWriteFailed},
         {"a path over 260 bytes", {{"e", e}, {"TLX.hvl", listOf(deep)}}, none, 0, FileWriteFailed},
         {"the patch cannot be opened", {}, FaultOperation::Open, 1, PayloadDamaged},
         {"a read of the payload fails", {}, FaultOperation::Read, 5, PayloadDamaged},
@@ -176,7 +187,10 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
     for (const auto& test : cases) {
         writePatch(test.payload.empty() ? entries : test.payload);
         if (test.fault != none) injectFault(test.fault, test.nth, FaultEffect::Fail);
-        EXPECT_EQ(run(), test.expected) << test.what;
+        failArrayAllocations = test.nth == ~0u;
+        const UpdateResult result = run();
+        failArrayAllocations = false;
+        EXPECT_EQ(result, test.expected) << test.what;
         clearFaults();
         EXPECT_FALSE(std::filesystem::exists(temp.file("evil.arc"))) << test.what;
         EXPECT_EQ(difference(snapshot(folder), before), "") << test.what;

@@ -31,3 +31,6 @@ void restore(const std::string& folder, const Snapshot& files);
 // "" when both hold the same files with the same bytes; otherwise " +name" for a file only in
 // `actual`, " -name" for one only in `expected`, " ~name" for one whose bytes differ.
 std::string difference(const Snapshot& actual, const Snapshot& expected);
+
+// While set, every array allocation fails, as when memory runs out (tests/support/failing_allocation.cpp).
+extern bool failArrayAllocations;

@@ -2,16 +2,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/check_value.h"
 #include "engine/code_page.h"
-#include "engine/target_name.h"
 #include "engine/payload_archive.h"
+#include "engine/target_name.h"
+#include "engine/update_run.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tools/patchtool/commands.h"
@@ -60,6 +61,12 @@ std::string lowerCased(const std::string& name) {
     return work.data();
 }
 
+// The name as Windows finds the file, for comparing two names; empty when it fits no path.
+std::string foldedName(const std::string& name) {
+    char folded[runPathBufferSize];
+    return foldTargetName(folded, sizeof folded, name.c_str(), "") ? folded : "";
+}
+
 // One entry: installed under `givenName` (as typed), read from `path`.
 bool planEntry(const std::string& givenName, const std::string& path, ArchiveLayout layout, PlannedEntry& entry,
                std::string& error) {
@@ -82,7 +89,9 @@ bool planEntry(const std::string& givenName, const std::string& path, ArchiveLay
     entry.name = *encoded;
     if (!isSafeTargetName(entry.name.c_str())) {
         error = "entry name '" + entry.givenName +
-                "' would be installed outside the game folder (absolute, a drive, or a '.' or '..' part)";
+                "' would be installed outside the game folder or under another name (absolute, a drive or ':', "
+                "an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, "
+                "or one of <>\"|?* or a control character)";
         return false;
     }
     const uint32_t longest = layoutInfo(layout).nameField - 1;
@@ -149,8 +158,8 @@ bool writeBytes(const uint8_t* bytes, size_t count, PendingFile& to, std::string
 // A generated version list is the last entry; its records, given beforehand or gathered from
 // the packed files' check values while they are copied, are written once all of them are known.
 bool writePatch(const std::string& stubPath, uint64_t stubSize, const std::vector<uint8_t>& head,
-                const std::vector<PlannedEntry>& entries, std::vector<VersionRecordSource> records,
-                bool recordsGiven, PendingFile& patch, std::string& error) {
+                const std::vector<PlannedEntry>& entries, std::vector<VersionRecordSource> records, bool recordsGiven,
+                PendingFile& patch, std::string& error) {
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
     if (!copyFile(stubPath, stubSize, patch, buffer.get(), nullptr, error)) return false;
     const std::vector<uint8_t> padding(payloadOffset - stubSize, 0);
@@ -214,9 +223,10 @@ bool planEntries(const std::vector<EntrySource>& sources, ArchiveLayout layout, 
         PlannedEntry entry;
         if (!planEntry(source.givenName, source.path, layout, entry, error)) return false;
         for (const PlannedEntry& earlier : entries) {
-            if (lowerCased(earlier.name) == lowerCased(entry.name)) {
+            if (foldedName(earlier.name) == foldedName(entry.name)) {
                 error = "entry name '" + entry.givenName +
-                        "' is given twice (names are compared without regard to case, as the updater finds them)";
+                        "' is given twice (names are compared without regard to case or to '/' against '\\', "
+                        "as the updater finds them)";
                 return false;
             }
         }
@@ -258,8 +268,8 @@ bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>
 // The entries of a --from build: the folder's files (in name order, in the order of --order, or
 // as the operands name them) and its version list: the folder's own TLX.hvl, --hvl FILE, or one
 // made by this build (from --hvl-from DIR, else from the packed files).
-bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sources,
-                std::optional<size_t>& listRecords, std::vector<VersionRecordSource>& records, std::string& error) {
+bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sources, std::optional<size_t>& listRecords,
+                std::vector<VersionRecordSource>& records, std::string& error) {
     const std::string& folder = arguments.value("from");
     std::vector<std::string> names = arguments.operands;
     if (arguments.has("order") && !readNameList(arguments.value("order"), names, error)) return false;
@@ -329,7 +339,8 @@ int run(const ParsedArguments& arguments) {
         return usageError(command, std::string("--stub STUB is required (") + defaultStub + " is not there)");
     }
     if (!arguments.has("out")) return usageError(command, "--out PATCH is required");
-    if (arguments.has("hvl") && arguments.has("hvl-from")) return usageError(command, "give --hvl or --hvl-from, not both");
+    if (arguments.has("hvl") && arguments.has("hvl-from"))
+        return usageError(command, "give --hvl or --hvl-from, not both");
     if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order"))) {
         return usageError(command, "--hvl-from and --order go with --from DIR");
     }
@@ -409,7 +420,12 @@ const Command buildCommand = {
     "this build and packed as the last entry TLX.hvl: with a record for every file of --hvl-from\n"
     "DIR (the whole game, when the patch carries only some of its files), or by default with a\n"
     "record for every packed file, whose check values are taken while the files are copied.\n",
-    {{"stub", true}, {"out", true}, {"legacy", false}, {"from", true}, {"order", true}, {"hvl", true},
+    {{"stub", true},
+     {"out", true},
+     {"legacy", false},
+     {"from", true},
+     {"order", true},
+     {"hvl", true},
      {"hvl-from", true}},
     run,
 };

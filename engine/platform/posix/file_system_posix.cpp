@@ -1,9 +1,6 @@
 // The file-system calls on POSIX, keeping the Win32 contract: a file without any write permission
 // bit stands for a read-only file (refused as a move target or for deletion, even to root), and a
 // file locked by a FileHandle cannot be replaced.
-#include "engine/file_system.h"
-#include "engine/platform/fault_injection.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "engine/file_system.h"
+#include "engine/platform/fault_injection.h"
 #include "engine/platform/posix/native_path.h"
 
 namespace {
@@ -54,6 +53,11 @@ bool deleteFile(const char* path) {
     struct stat status {};
     if (::lstat(native.c_str(), &status) != 0 || S_ISDIR(status.st_mode) || isReadOnly(status)) return false;
     return ::unlink(native.c_str()) == 0;
+}
+
+bool isReadOnlyFile(const char* path) {
+    struct stat status {};
+    return ::stat(toNativePath(path).c_str(), &status) == 0 && !S_ISDIR(status.st_mode) && isReadOnly(status);
 }
 
 bool pathExists(const char* path) {

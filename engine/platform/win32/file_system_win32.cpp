@@ -1,7 +1,7 @@
+#include <windows.h>
+
 #include "engine/file_system.h"
 #include "engine/platform/fault_injection.h"
-
-#include <windows.h>
 
 bool setAttributesNormal(const char* path) { return SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) != 0; }
 
@@ -11,6 +11,12 @@ bool moveReplacing(const char* from, const char* to) {
 }
 
 bool deleteFile(const char* path) { return DeleteFileA(path) != 0; }
+
+bool isReadOnlyFile(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
 
 bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 

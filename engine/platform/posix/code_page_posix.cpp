@@ -1,4 +1,7 @@
+// Code page 932 on POSIX: its lead-byte ranges and the lower-casing table generated from it.
 #include "engine/code_page.h"
+
+bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
 void lowerCaseName(char* name) {
     for (unsigned char* p = reinterpret_cast<unsigned char*>(name); *p != 0; ++p) {
