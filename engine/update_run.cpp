@@ -55,8 +55,9 @@ bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint3
     char folded[runPathBufferSize];
     char foldedStaging[runPathBufferSize];
     if (!foldTargetName(folded, sizeof folded, name, "") ||
-        !foldTargetName(foldedStaging, sizeof foldedStaging, name, stagingSuffix))
+        !foldTargetName(foldedStaging, sizeof foldedStaging, name, stagingSuffix)) {
         return false;  // fits no path
+    }
     char other[runPathBufferSize];
     for (const char* temporary : {versionListPruneName, uninstallListTemporaryName}) {
         if (foldTargetName(other, sizeof other, temporary, "") && std::strcmp(other, folded) == 0) return true;
@@ -67,8 +68,9 @@ bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint3
             (std::strcmp(other, folded) == 0 || std::strcmp(other, foldedStaging) == 0)) {
             return true;
         }
-        if (foldTargetName(other, sizeof other, targets[j], stagingSuffix) && std::strcmp(other, folded) == 0)
+        if (foldTargetName(other, sizeof other, targets[j], stagingSuffix) && std::strcmp(other, folded) == 0) {
             return true;
+        }
     }
     return false;
 }
