@@ -101,7 +101,9 @@ class World:
         runner, prefix = ARCHITECTURES[architecture]
         self.tools, self.wine_run = tools, ROOT / "scripts" / runner
         self.drive_c = pathlib.Path(os.environ.get(prefix) or ROOT / "build" / architecture / "wineprefix") / "drive_c"
-        self.base = self.drive_c / "vennholt-e2e" / name
+        # A folder of this run's own: Wine may still map a program it ran from a path that a rerun
+        # fills with other bytes, and then fails to start it.
+        self.base = self.drive_c / "vennholt-e2e" / f"{name}-{os.getpid()}"
         self.folder, self.patch = self.base / "Vennholt", self.base / "setup.exe"
         rng = random.Random(f"vennholt-e2e-{name}")
         sizes = SMALL_SIZES if architecture == "win32" else SIZES
