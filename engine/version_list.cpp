@@ -178,11 +178,11 @@ void VersionList::pruneInstalled(const char* installFolder) {
     if (!joinPath(listPath, installFolder, "TLX.hvl") || !joinPath(newPath, installFolder, versionListPruneName)) {
         return;
     }
+    // A read-only list stays as it is, as Windows would refuse to replace it.
+    if (isReadOnlyFile(listPath)) return;
     InstalledList list{};
     if (!readInstalledList(listPath, list)) return;
     uint32_t kept = 0;
     if (!keepExistingRecords(installFolder, list, kept)) return;
-    // A read-only list stays as it is, as Windows would refuse to replace it.
-    if (isReadOnlyFile(listPath)) return;
     if (!writeList(newPath, list, kept) || !moveReplacing(newPath, listPath)) deleteFile(newPath);
 }

@@ -54,13 +54,6 @@ std::string baseName(const std::string& path) {
     return path.substr(start);
 }
 
-std::string lowerCased(const std::string& name) {
-    std::vector<char> work(name.begin(), name.end());
-    work.push_back('\0');
-    lowerCaseName(work.data());
-    return work.data();
-}
-
 // The name as Windows finds the file, for comparing two names; empty when it fits no path.
 std::string foldedName(const std::string& name) {
     char folded[runPathBufferSize];
@@ -242,7 +235,7 @@ bool planEntries(const std::vector<EntrySource>& sources, ArchiveLayout layout, 
     return true;
 }
 
-bool isVersionListName(const std::string& name) { return lowerCased(name) == "tlx.hvl"; }
+bool isVersionListName(const std::string& name) { return foldedName(name) == "tlx.hvl"; }
 
 // Records for every file of `folder`, with their check values: the version list of a whole game
 // when the patch carries only some of its files.
