@@ -14,3 +14,17 @@ enum UpdateResult : uint32_t {
     Aborted = 0x80000006u,
     Cancelled = 0x80000007u,
 };
+
+// The result's name as tools and logs show it ("TooManyEntries"); nullptr for any other value.
+constexpr const char* updateResultName(UpdateResult result) {
+    switch (result) {
+        case Ok: return "Ok";
+        case PayloadDamaged: return "PayloadDamaged";
+        case TooManyEntries: return "TooManyEntries";
+        case FileWriteFailed: return "FileWriteFailed";
+        case UninstallListFailed: return "UninstallListFailed";
+        case Aborted: return "Aborted";
+        case Cancelled: return "Cancelled";
+    }
+    return nullptr;
+}

@@ -133,7 +133,11 @@ void VersionList::clear() {
 void VersionList::loadFromArchive(FileHandle& executable, const PayloadArchive& archive, uint32_t entryIndex) {
     clear();
     if (entryIndex >= archive.entryCount() || !archive.isEntryReachable(entryIndex)) return;
-    const uint32_t position = archive.dataPosition(entryIndex);
+    loadAt(executable, archive.dataPosition(entryIndex));
+}
+
+void VersionList::loadAt(FileHandle& executable, uint32_t position) {
+    clear();
     if (!executable.seek(position)) return;
     uint8_t header[versionListHeaderSize];
     if (executable.read(header, sizeof header) < sizeof header) return;

@@ -54,6 +54,8 @@ struct VersionList {
     // sized in 32 bits or cannot be allocated) leaves the list empty. The record count alone decides
     // how much is read; the entry's own size is not consulted.
     void loadFromArchive(FileHandle& executable, const PayloadArchive& archive, uint32_t entryIndex);
+    // The same for a list that starts at `position` of `file`: a list file on its own at 0.
+    void loadAt(FileHandle& file, uint32_t position);
 
     // The first record, in list order, whose name reduced to its last component and lower-cased
     // equals `lowerEntryName` byte for byte; nullptr when there is none.

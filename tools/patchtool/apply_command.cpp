@@ -6,6 +6,7 @@
 
 #include "engine/update_run.h"
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/report.h"
 #include "tools/patchtool/terminal_host.h"
@@ -14,14 +15,12 @@ namespace {
 
 constexpr const char* command = "apply";
 
-void printJson(UpdateResult result, const UpdateRunReport& report) {
-    std::printf("{\"result\": %s, \"code\": \"%s\", \"installed\": [", jsonString(resultName(result)).c_str(),
-                resultCode(result).c_str());
+void printReportJson(UpdateResult result, const UpdateRunReport& report) {
+    Json installed = Json::array();
     for (uint32_t i = 0; i < report.installedCount; ++i) {
-        const char* name = report.installed[i];
-        std::printf("%s%s", i > 0 ? ", " : "", jsonString(codePage932ToUtf8(name, std::strlen(name))).c_str());
+        installed.push_back(codePage932ToUtf8(report.installed[i], std::strlen(report.installed[i])));
     }
-    std::printf("]}\n");
+    printJson({{"result", resultName(result)}, {"code", resultCode(result)}, {"installed", installed}});
 }
 
 int run(const ParsedArguments& arguments) {
@@ -48,7 +47,7 @@ int run(const ParsedArguments& arguments) {
     endTerminalRun(progress);
 
     if (arguments.has("json")) {
-        printJson(result, report);
+        printReportJson(result, report);
     } else {
         std::printf("%s\n", describeResult(result).c_str());
     }

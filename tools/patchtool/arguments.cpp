@@ -1,54 +1,37 @@
 #include "tools/patchtool/arguments.h"
 
+#include <CLI/CLI.hpp>
+
 bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionRule>& rules,
                     ParsedArguments& parsed, std::string& error) {
-    bool optionsEnded = false;
-    for (size_t i = first; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument == "-" || argument.empty() || argument[0] != '-') {
-            parsed.operands.push_back(argument);
-            continue;
+    CLI::App app;
+    app.set_help_flag("-h,--help");
+    std::vector<std::string> values(rules.size());
+    std::vector<CLI::Option*> options;
+    for (size_t i = 0; i < rules.size(); ++i) {
+        const std::string name = std::string("--") + rules[i].name;
+        options.push_back(rules[i].takesValue ? app.add_option(name, values[i])
+                                              : app.add_flag(name)->disable_flag_override());
+    }
+    app.add_option("operands", parsed.operands);
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - static_cast<std::ptrdiff_t>(first));
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        parsed.help = true;
+        return true;
+    } catch (const CLI::ParseError& failure) {
+        error = failure.what();
+        // CLI11 calls a value given to a flag ("--json=yes") a flag override.
+        const std::string override = " was given a disallowed flag override";
+        if (error.size() > override.size() && error.ends_with(override)) {
+            error = "option --" + error.substr(0, error.size() - override.size()) + " takes no value";
         }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (argument == "-h" || argument == "--help") {
-            parsed.help = true;
-            continue;
-        }
-        if (argument.compare(0, 2, "--") != 0) {
-            error = "unknown option " + argument;
-            return false;
-        }
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& candidate : rules) {
-            if (name == candidate.name) rule = &candidate;
-        }
-        if (rule == nullptr) {
-            error = "unknown option --" + name;
-            return false;
-        }
-        if (parsed.has(name)) {
-            error = "option --" + name + " given twice";
-            return false;
-        }
-        if (!rule->takesValue) {
-            if (equals != std::string::npos) {
-                error = "option --" + name + " takes no value";
-                return false;
-            }
-            parsed.options[name] = "";
-        } else if (equals != std::string::npos) {
-            parsed.options[name] = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-            parsed.options[name] = arguments[++i];
-        } else {
-            error = "option --" + name + " needs a value";
-            return false;
-        }
+        return false;
+    }
+    for (size_t i = 0; i < rules.size(); ++i) {
+        if (options[i]->count() > 0) parsed.options[rules[i].name] = values[i];
     }
     return true;
 }

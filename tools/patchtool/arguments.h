@@ -1,7 +1,7 @@
 #pragma once
-// A small command-line parser for patchtool's commands: options of the form --name, --name VALUE
-// or --name=VALUE anywhere among the operands, "--" ending the options, "-h"/"--help" for help.
-// A lone "-" is an operand (standard input).
+// The command line of patchtool's commands, parsed by CLI11: options of the form --name,
+// --name VALUE or --name=VALUE anywhere among the operands, "--" ending the options, "-h"/"--help"
+// for help. A lone "-" is an operand (standard input).
 
 #include <map>
 #include <string>
@@ -22,6 +22,6 @@ struct ParsedArguments {
 };
 
 // Parses arguments[first..]. False, with a one-line reason in `error`, for an unknown option, an
-// option given twice, or a value missing.
+// option given twice, a value missing, or a value given to a flag.
 bool parseArguments(const std::vector<std::string>& arguments, size_t first, const std::vector<OptionRule>& rules,
                     ParsedArguments& parsed, std::string& error);

@@ -9,22 +9,21 @@
 #include <vector>
 
 #include "engine/check_value.h"
-#include "engine/code_page.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
-#include "engine/update_run.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/progress_line.h"
+#include "tools/patchtool/release_comparison.h"
 #include "tools/patchtool/report.h"
 
 namespace {
 
 constexpr const char* command = "build";
-constexpr uint32_t chunkSize = 1u << 20;
 // The updater seeks with a signed 32-bit distance: every entry must start below 2 GiB.
 constexpr uint64_t seekLimit = 0x80000000ull;
 
@@ -37,28 +36,6 @@ struct PlannedEntry {
 };
 
 constexpr char versionListName[] = "TLX.hvl";
-
-// The last component of a path: the installed name when none is given.
-std::string baseName(const std::string& path) {
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-#ifdef _WIN32
-        if (isLeadByte(static_cast<unsigned char>(path[i]))) {
-            ++i;
-            continue;
-        }
-        if (path[i] == '\\' || path[i] == ':') start = i + 1;
-#endif
-        if (path[i] == '/') start = i + 1;
-    }
-    return path.substr(start);
-}
-
-// The name as Windows finds the file, for comparing two names; empty when it fits no path.
-std::string foldedName(const std::string& name) {
-    char folded[runPathBufferSize];
-    return foldTargetName(folded, sizeof folded, name.c_str(), "") ? folded : "";
-}
 
 // One entry: installed under `givenName` (as typed), read from `path`.
 bool planEntry(const std::string& givenName, const std::string& path, ArchiveLayout layout, PlannedEntry& entry,
@@ -95,9 +72,7 @@ bool planEntry(const std::string& givenName, const std::string& path, ArchiveLay
         return false;
     }
     uint64_t size = 0;
-    std::FILE* file = openInputFile(entry.path, size, error);
-    if (file == nullptr) return false;
-    std::fclose(file);
+    if (!openInputFile(entry.path, size, error)) return false;
     if (size > 0xFFFFFFFFull) {
         error = entry.path + ": 4 GiB or larger; entries are limited to 4 GiB - 1 bytes";
         return false;
@@ -110,17 +85,14 @@ bool planEntry(const std::string& givenName, const std::string& path, ArchiveLay
 bool copyExactly(std::FILE* from, const std::string& fromPath, uint64_t count, PendingFile& to, uint8_t* buffer,
                  CheckValue* value, std::string& error) {
     while (count > 0) {
-        const size_t wanted = count < chunkSize ? static_cast<size_t>(count) : chunkSize;
+        const size_t wanted = count < fileChunkSize ? static_cast<size_t>(count) : fileChunkSize;
         const size_t moved = std::fread(buffer, 1, wanted, from);
         if (moved < wanted) {
             error = fromPath + (std::ferror(from) ? ": " + lastSystemError() : ": became shorter while being read");
             return false;
         }
         if (value != nullptr) value->update(buffer, static_cast<uint32_t>(moved));
-        if (std::fwrite(buffer, 1, moved, to.stream) != moved) {
-            error = to.temporary + ": " + lastSystemError();
-            return false;
-        }
+        if (!to.write(buffer, moved, error)) return false;
         count -= moved;
     }
     if (std::fgetc(from) != EOF) {
@@ -133,17 +105,10 @@ bool copyExactly(std::FILE* from, const std::string& fromPath, uint64_t count, P
 bool copyFile(const std::string& path, uint64_t expectedSize, PendingFile& to, uint8_t* buffer, CheckValue* value,
               std::string& error) {
     uint64_t size = 0;
-    std::FILE* from = openInputFile(path, size, error);
-    if (from == nullptr) return false;
-    const bool copied = size == expectedSize ? copyExactly(from, path, size, to, buffer, value, error) : false;
-    if (size != expectedSize) error = path + ": changed while the patch was being built";
-    std::fclose(from);
-    return copied;
-}
-
-bool writeBytes(const uint8_t* bytes, size_t count, PendingFile& to, std::string& error) {
-    if (count == 0 || std::fwrite(bytes, 1, count, to.stream) == count) return true;
-    error = to.temporary + ": " + lastSystemError();
+    const OwnedFile from = openInputFile(path, size, error);
+    if (!from) return false;
+    if (size == expectedSize) return copyExactly(from.get(), path, size, to, buffer, value, error);
+    error = path + ": changed while the patch was being built";
     return false;
 }
 
@@ -153,41 +118,38 @@ bool writeBytes(const uint8_t* bytes, size_t count, PendingFile& to, std::string
 bool writePatch(const std::string& stubPath, uint64_t stubSize, const std::vector<uint8_t>& head,
                 const std::vector<PlannedEntry>& entries, std::vector<VersionRecordSource> records, bool recordsGiven,
                 PendingFile& patch, std::string& error) {
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     if (!copyFile(stubPath, stubSize, patch, buffer.get(), nullptr, error)) return false;
     const std::vector<uint8_t> padding(payloadOffset - stubSize, 0);
-    if (!writeBytes(padding.data(), padding.size(), patch, error)) return false;
-    if (!writeBytes(head.data(), head.size(), patch, error)) return false;
-    const bool showProgress = isTerminal(stderr);
+    if (!patch.write(padding.data(), padding.size(), error) || !patch.write(head.data(), head.size(), error)) {
+        return false;
+    }
     const bool gatherRecords = !entries.empty() && entries.back().generatedList && !recordsGiven;
-    bool copied = true;
-    for (size_t i = 0; copied && i < entries.size(); ++i) {
+    ProgressLine progress(command);
+    for (size_t i = 0; i < entries.size(); ++i) {
         const PlannedEntry& entry = entries[i];
-        if (showProgress) {
-            std::fprintf(stderr, "\rpatchtool: build: entry %zu of %zu: %s\x1b[K", i + 1, entries.size(),
-                         entry.givenName.c_str());
-        }
+        progress.show(i, entries.size(), entry.givenName);
         if (entry.generatedList) {
             const std::optional<std::vector<uint8_t>> list = makeVersionList(records);
             if (!list || list->size() != entry.size) {
                 error = "the version list cannot be made from these names";
-                copied = false;
-            } else {
-                copied = writeBytes(list->data(), list->size(), patch, error);
+                return false;
             }
+            if (!patch.write(list->data(), list->size(), error)) return false;
             continue;
         }
         CheckValue value;
         value.reset();
-        copied = copyFile(entry.path, entry.size, patch, buffer.get(), gatherRecords ? &value : nullptr, error);
-        if (copied && gatherRecords) {
+        if (!copyFile(entry.path, entry.size, patch, buffer.get(), gatherRecords ? &value : nullptr, error)) {
+            return false;
+        }
+        if (gatherRecords) {
             VersionRecordSource record{entry.name, {}};
             std::copy(value.bytes(), value.bytes() + checkValueSize, record.checkValue.begin());
             records.push_back(record);
         }
     }
-    if (showProgress) std::fprintf(stderr, "\r\x1b[K");
-    return copied;
+    return true;
 }
 
 struct EntrySource {
@@ -198,7 +160,7 @@ struct EntrySource {
 // ENTRY is PATH (installed under the path's file name) or NAME=PATH, split at the first "=".
 EntrySource splitOperand(const std::string& operand) {
     const size_t equals = operand.find('=');
-    if (equals == std::string::npos) return {baseName(operand), operand};
+    if (equals == std::string::npos) return {std::filesystem::path(operand).filename().string(), operand};
     return {operand.substr(0, equals), operand.substr(equals + 1)};
 }
 
@@ -241,7 +203,8 @@ bool isVersionListName(const std::string& name) { return foldedName(name) == "tl
 // when the patch carries only some of its files.
 bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>& records, std::string& error) {
     std::vector<std::string> names;
-    if (!listFolderFiles(folder, names, error)) return false;
+    if (!listFolderFiles(folder, false, names, error)) return false;
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     for (const std::string& name : names) {
         if (isVersionListName(name)) continue;
         const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
@@ -250,7 +213,7 @@ bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>
             return false;
         }
         CheckValue value;
-        if (!checkValueOfFile(folder + "/" + name, value, error)) return false;
+        if (!checkValueOfFile(folder + "/" + name, value, buffer.get(), error)) return false;
         VersionRecordSource record{*encoded, {}};
         std::copy(value.bytes(), value.bytes() + checkValueSize, record.checkValue.begin());
         records.push_back(record);
@@ -266,7 +229,7 @@ bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sour
     const std::string& folder = arguments.value("from");
     std::vector<std::string> names = arguments.operands;
     if (arguments.has("order") && !readNameList(arguments.value("order"), names, error)) return false;
-    if (names.empty() && !listFolderFiles(folder, names, error)) return false;
+    if (names.empty() && !listFolderFiles(folder, false, names, error)) return false;
     bool folderHasList = false;
     for (const std::string& name : names) {
         sources.push_back({name, folder + "/" + name});
@@ -286,12 +249,10 @@ bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sour
 }
 
 bool checkStub(const std::string& path, uint64_t& size, std::string& error) {
-    std::FILE* stub = openInputFile(path, size, error);
-    if (stub == nullptr) {
+    if (!openInputFile(path, size, error)) {
         error = "stub " + error;
         return false;
     }
-    std::fclose(stub);
     if (size <= payloadOffset) return true;
     error = "stub " + path + " is " + std::to_string(size) +
             " bytes; it must not be longer than 393216 (0x60000), where the payload begins";
@@ -325,27 +286,79 @@ bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout,
 // The shipping stub, used when --stub is not given and it has been built.
 constexpr char defaultStub[] = "build/win32/setup.exe";
 
+// Prints what a build from two releases chose and why. False, after listing on standard error what
+// the patch cannot carry, when it cannot be built.
+bool reportComparison(const ReleaseComparison& comparison) {
+    size_t removed = 0;
+    for (const ReleaseChange& change : comparison.changes) {
+        static const char* const changeNames[] = {"changed", "new", "removed"};
+        std::printf("%-9s  %s%s\n", changeNames[static_cast<int>(change.change)], change.path.c_str(),
+                    change.change == FileChange::Removed ? "  (not in NEW; a patch cannot remove it)" : "");
+        removed += change.change == FileChange::Removed ? 1 : 0;
+    }
+    std::printf("%-9s  %zu files\nversion list: %s\n", "unchanged", comparison.unchanged,
+                comparison.listNote.c_str());
+    if (removed > 0) {
+        printError(command, "warning: the " + std::to_string(removed) +
+                                " removed files stay in players' installs; a patch cannot remove files");
+    }
+    for (const std::string& problem : comparison.problems) printError(command, problem);
+    if (comparison.problems.empty()) return true;
+    printError(command, "the patch cannot carry this change; nothing written");
+    return false;
+}
+
+// The entries of a --base build: the new and changed files of NEW, and the version list.
+bool planRelease(const ParsedArguments& arguments, std::vector<EntrySource>& sources,
+                 std::optional<size_t>& listRecords, std::vector<VersionRecordSource>& records, std::string& error) {
+    ReleaseComparison comparison;
+    if (!compareReleases(arguments.value("base"), arguments.value("from"), comparison, error)) return false;
+    if (!reportComparison(comparison)) return false;
+    for (const ChosenFile& file : comparison.chosen) {
+        sources.push_back({std::filesystem::path(file.shownName).filename().string(), file.path});
+    }
+    if (!comparison.listFile.empty()) {
+        sources.push_back({versionListName, comparison.listFile});
+    } else {
+        records = std::move(comparison.records);
+        listRecords = records.size();
+    }
+    return true;
+}
+
 int run(const ParsedArguments& arguments) {
     std::error_code ignored;
     const bool haveDefaultStub = std::filesystem::is_regular_file(defaultStub, ignored);
+    const bool dryRun = arguments.has("dry-run");
     if (!arguments.has("stub") && !haveDefaultStub) {
         return usageError(command, std::string("--stub STUB is required (") + defaultStub + " is not there)");
     }
-    if (!arguments.has("out")) return usageError(command, "--out PATCH is required");
+    if (!arguments.has("out") && !dryRun) return usageError(command, "--out PATCH is required");
     if (arguments.has("hvl") && arguments.has("hvl-from"))
         return usageError(command, "give --hvl or --hvl-from, not both");
-    if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order"))) {
-        return usageError(command, "--hvl-from and --order go with --from DIR");
+    if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order") || arguments.has("base"))) {
+        return usageError(command, "--base, --hvl-from and --order go with --from DIR");
+    }
+    if (arguments.has("base") && (arguments.has("hvl") || arguments.has("hvl-from") || arguments.has("order") ||
+                                  !arguments.operands.empty())) {
+        return usageError(command, "--base chooses the files and the version list itself; leave out --hvl, "
+                                   "--hvl-from, --order and NAMEs");
     }
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
     const std::string stubPath = arguments.has("stub") ? arguments.value("stub") : defaultStub;
-    const std::string& patchPath = arguments.value("out");
+    const std::string patchPath = arguments.has("out") ? arguments.value("out") : "";
 
     std::string error;
     std::vector<EntrySource> sources;
     std::optional<size_t> listRecords;
     std::vector<VersionRecordSource> records;
-    if (arguments.has("from")) {
+    const bool recordsGiven = arguments.has("hvl-from") || arguments.has("base");
+    if (arguments.has("base")) {
+        if (!planRelease(arguments, sources, listRecords, records, error)) {
+            if (!error.empty()) printError(command, error);
+            return exitFailed;
+        }
+    } else if (arguments.has("from")) {
         if (!planFolder(arguments, sources, listRecords, records, error)) {
             printError(command, error);
             return exitFailed;
@@ -361,21 +374,19 @@ int run(const ParsedArguments& arguments) {
     uint64_t patchSize = 0;
     PendingFile patch;
     if (!planEntries(sources, layout, listRecords, entries, error) || !checkStub(stubPath, stubSize, error) ||
-        !planArchive(entries, layout, head, patchSize, error) || !createPendingFile(patchPath, patch, error)) {
+        !planArchive(entries, layout, head, patchSize, error) || (!dryRun && !patch.create(patchPath, error))) {
         printError(command, error);
         return exitFailed;
     }
-    if (!writePatch(stubPath, stubSize, head, entries, records, arguments.has("hvl-from"), patch, error)) {
-        discardPendingFile(patch);
+    if (!dryRun && (!writePatch(stubPath, stubSize, head, entries, records, recordsGiven, patch, error) ||
+                    !patch.commit(error))) {
         printError(command, error);
         return exitFailed;
     }
-    if (!commitPendingFile(patch, error)) {
-        printError(command, error);
-        return exitFailed;
-    }
-    std::printf("%s: %zu entries, %s layout, %llu bytes\n", patchPath.c_str(), entries.size(),
-                layout == ArchiveLayout::Current ? "current" : "legacy", static_cast<unsigned long long>(patchSize));
+    std::printf("%s%s: %zu entries, %s layout, %llu bytes%s\n", dryRun ? "would write " : "",
+                patchPath.empty() ? "the patch" : patchPath.c_str(), entries.size(),
+                layout == ArchiveLayout::Current ? "current" : "legacy", static_cast<unsigned long long>(patchSize),
+                dryRun ? " (--dry-run: nothing written)" : "");
     return exitOk;
 }
 
@@ -415,6 +426,8 @@ const Command buildCommand = {
     "record for every packed file, whose check values are taken while the files are copied.\n",
     {{"stub", true},
      {"out", true},
+     {"base", true},
+     {"dry-run", false},
      {"legacy", false},
      {"from", true},
      {"order", true},

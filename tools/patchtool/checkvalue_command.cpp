@@ -5,39 +5,23 @@
 
 #include "engine/check_value.h"
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 namespace {
-
-constexpr uint32_t chunkSize = 1u << 20;
-
-// Folds the whole stream into `value` chunk by chunk. False, with errno set, when a read fails.
-bool foldStream(std::FILE* stream, CheckValue& value, uint8_t* buffer) {
-    value.reset();
-    for (;;) {
-        const size_t moved = std::fread(buffer, 1, chunkSize, stream);
-        value.update(buffer, static_cast<uint32_t>(moved));
-        if (moved < chunkSize) return std::ferror(stream) == 0;
-    }
-}
 
 int run(const ParsedArguments& arguments) {
     std::vector<std::string> files = arguments.operands;
     if (files.empty()) files.push_back("-");
-#ifdef _WIN32
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
+    setBinaryMode(stdin);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     int status = exitOk;
     for (const std::string& file : files) {
         const bool standardInput = file == "-";
         errno = 0;
-        std::FILE* stream = standardInput ? stdin : std::fopen(file.c_str(), "rb");
+        const OwnedFile opened(standardInput ? nullptr : std::fopen(file.c_str(), "rb"));
+        std::FILE* stream = standardInput ? stdin : opened.get();
         if (stream == nullptr) {
             printError("checkvalue", file + ": " + lastSystemError());
             status = exitFailed;
@@ -47,11 +31,7 @@ int run(const ParsedArguments& arguments) {
         errno = 0;
         const bool read = foldStream(stream, value, buffer.get());
         if (!read) printError("checkvalue", file + ": " + lastSystemError());
-        if (standardInput) {
-            std::clearerr(stdin);
-        } else {
-            std::fclose(stream);
-        }
+        if (standardInput) std::clearerr(stdin);
         if (!read) {
             status = exitFailed;
             continue;

@@ -20,3 +20,4 @@ extern const Command listCommand;
 extern const Command applyCommand;
 extern const Command hvlCommand;
 extern const Command verifyCommand;
+extern const Command checkCommand;

@@ -3,23 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/report.h"
 
 namespace fs = std::filesystem;
 
-bool listFolderFiles(const std::string& folder, std::vector<std::string>& names, std::string& error) {
+namespace {
+
+template <typename Iterator>
+bool collectFiles(const std::string& folder, Iterator it, std::vector<std::string>& names, std::string& error) {
     std::error_code failure;
-    fs::directory_iterator it(folder, failure);
-    if (failure) {
-        error = folder + ": " + failure.message();
-        return false;
-    }
-    for (; it != fs::directory_iterator(); it.increment(failure)) {
-        if (failure) break;
-        if (it->is_regular_file(failure)) names.push_back(it->path().filename().string());
+    for (; !failure && it != Iterator(); it.increment(failure)) {
+        if (it->is_regular_file(failure)) names.push_back(it->path().lexically_relative(folder).generic_string());
     }
     if (failure) {
         error = folder + ": " + failure.message();
@@ -29,12 +25,28 @@ bool listFolderFiles(const std::string& folder, std::vector<std::string>& names,
     return true;
 }
 
+}  // namespace
+
+bool listFolderFiles(const std::string& folder, bool recursive, std::vector<std::string>& names,
+                     std::string& error) {
+    std::error_code failure;
+    if (recursive) {
+        fs::recursive_directory_iterator it(folder, failure);
+        if (!failure) return collectFiles(folder, std::move(it), names, error);
+    } else {
+        fs::directory_iterator it(folder, failure);
+        if (!failure) return collectFiles(folder, std::move(it), names, error);
+    }
+    error = folder + ": " + failure.message();
+    return false;
+}
+
 bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error) {
     uint64_t size = 0;
-    std::FILE* file = openInputFile(path, size, error);
-    if (file == nullptr) return false;
+    const OwnedFile file = openInputFile(path, size, error);
+    if (!file) return false;
     std::string line;
-    for (int c = std::fgetc(file);; c = std::fgetc(file)) {
+    for (int c = std::fgetc(file.get());; c = std::fgetc(file.get())) {
         if (c == EOF || c == '\n') {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (!line.empty()) names.push_back(line);
@@ -44,23 +56,7 @@ bool readNameList(const std::string& path, std::vector<std::string>& names, std:
             line += static_cast<char>(c);
         }
     }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) error = path + ": " + lastSystemError();
-    return !failed;
-}
-
-bool checkValueOfFile(const std::string& path, CheckValue& value, std::string& error) {
-    uint64_t size = 0;
-    std::FILE* file = openInputFile(path, size, error);
-    if (file == nullptr) return false;
-    constexpr size_t chunkSize = 1u << 20;
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
-    value.reset();
-    size_t moved = 0;
-    while ((moved = std::fread(buffer.get(), 1, chunkSize, file)) > 0) value.update(buffer.get(), static_cast<uint32_t>(moved));
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) error = path + ": " + lastSystemError();
-    return !failed;
+    if (std::ferror(file.get()) == 0) return true;
+    error = path + ": " + lastSystemError();
+    return false;
 }

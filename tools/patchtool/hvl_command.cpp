@@ -6,26 +6,22 @@
 #include <vector>
 
 #include "engine/check_value.h"
-#include "engine/code_page.h"
+#include "engine/file_handle.h"
 #include "engine/little_endian.h"
 #include "engine/version_list.h"
 #include "formats/version_list_writer.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/platform.h"
+#include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/report.h"
+#include "tools/patchtool/version_list_file.h"
 
 namespace {
 
 constexpr const char* command = "hvl";
-constexpr uint32_t chunkSize = 1u << 20;
-
-std::string lowerCased(const std::string& name) {
-    std::vector<char> work(name.begin(), name.end());
-    work.push_back('\0');
-    lowerCaseName(work.data());
-    return work.data();
-}
 
 const char* versionName(VersionListVersion version) { return version == VersionListVersion::V1 ? "1" : "2"; }
 
@@ -53,14 +49,11 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
     std::string part;
     for (size_t i = 0; i <= file.size(); ++i) {
         const char c = i < file.size() ? file[i] : '/';
-#ifdef _WIN32
-        // The Windows command line is in the ANSI code page, where a trail byte may be 0x5C.
-        if (i + 1 < file.size() && isLeadByte(static_cast<unsigned char>(c))) {
+        if (i + 1 < file.size() && isCommandLineLeadByte(static_cast<unsigned char>(c))) {
             part += c;
             part += file[++i];
             continue;
         }
-#endif
         if (c != '/' && c != '\\') {
             part += c;
             continue;
@@ -97,26 +90,6 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
     return true;
 }
 
-// The check value of a whole file, read in chunks.
-bool checkValueOfFile(const std::string& path, uint8_t* buffer, CheckValue& value, std::string& error) {
-    uint64_t size = 0;
-    std::FILE* file = openInputFile(path, size, error);
-    if (file == nullptr) return false;
-    value.reset();
-    bool read = true;
-    for (;;) {
-        const size_t moved = std::fread(buffer, 1, chunkSize, file);
-        value.update(buffer, static_cast<uint32_t>(moved));
-        if (moved < chunkSize) {
-            read = std::ferror(file) == 0;
-            break;
-        }
-    }
-    if (!read) error = path + ": " + lastSystemError();
-    std::fclose(file);
-    return read;
-}
-
 int runMake(const ParsedArguments& arguments) {
     if (arguments.has("json")) return usageError(command, "--json belongs to 'hvl show'");
     if (!arguments.has("out")) return usageError(command, "'hvl make' needs --out FILE");
@@ -132,7 +105,7 @@ int runMake(const ParsedArguments& arguments) {
             return exitFailed;
         }
         for (const ListedFile& earlier : files) {
-            if (lowerCased(earlier.name) == lowerCased(listed.name)) {
+            if (foldedName(earlier.name) == foldedName(listed.name)) {
                 printError(command, "'" + listed.givenName +
                                         "' is listed twice (names are compared without regard "
                                         "to case, as the updater compares them)");
@@ -142,25 +115,23 @@ int runMake(const ParsedArguments& arguments) {
         files.push_back(listed);
     }
 
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
-    const bool showProgress = isTerminal(stderr);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     std::vector<VersionRecordSource> records;
-    for (size_t i = 0; i < files.size(); ++i) {
-        if (showProgress) {
-            std::fprintf(stderr, "\rpatchtool: hvl: file %zu of %zu: %s\x1b[K", i + 1, files.size(),
-                         files[i].givenName.c_str());
+    {
+        ProgressLine progress(command);
+        for (size_t i = 0; i < files.size(); ++i) {
+            progress.show(i, files.size(), files[i].givenName);
+            CheckValue value;
+            if (!checkValueOfFile(files[i].path, value, buffer.get(), error)) {
+                progress.clear();
+                printError(command, error);
+                return exitFailed;
+            }
+            VersionRecordSource record{files[i].name, {}};
+            std::memcpy(record.checkValue.data(), value.bytes(), checkValueSize);
+            records.push_back(record);
         }
-        CheckValue value;
-        if (!checkValueOfFile(files[i].path, buffer.get(), value, error)) {
-            if (showProgress) std::fprintf(stderr, "\r\x1b[K");
-            printError(command, error);
-            return exitFailed;
-        }
-        VersionRecordSource record{files[i].name, {}};
-        std::memcpy(record.checkValue.data(), value.bytes(), checkValueSize);
-        records.push_back(record);
     }
-    if (showProgress) std::fprintf(stderr, "\r\x1b[K");
 
     const std::optional<std::vector<uint8_t>> list = makeVersionList(records, version);
     if (!list) {
@@ -169,17 +140,7 @@ int runMake(const ParsedArguments& arguments) {
     }
     const std::string& out = arguments.value("out");
     PendingFile pending;
-    if (!createPendingFile(out, pending, error)) {
-        printError(command, error);
-        return exitFailed;
-    }
-    if (std::fwrite(list->data(), 1, list->size(), pending.stream) != list->size()) {
-        error = pending.temporary + ": " + lastSystemError();
-        discardPendingFile(pending);
-        printError(command, error);
-        return exitFailed;
-    }
-    if (!commitPendingFile(pending, error)) {
+    if (!pending.create(out, error) || !pending.write(list->data(), list->size(), error) || !pending.commit(error)) {
         printError(command, error);
         return exitFailed;
     }
@@ -191,95 +152,46 @@ int runMake(const ParsedArguments& arguments) {
 // ---------------------------------------------------------------------------------------------
 // show
 
-struct LoadedList {
-    VersionListVersion version = VersionListVersion::None;
-    uint32_t headerWord = 0;
-    uint32_t count = 0;
-    uint64_t trailingBytes = 0;  // after the last record; the updater never reads them
-    std::vector<uint8_t> records;
-};
-
-// Reads a version list file whole, as the updater would take it. False, with the reason, for a
-// file that the updater would treat as no list at all.
-bool readList(const std::string& path, LoadedList& list, std::string& error) {
-    uint64_t size = 0;
-    std::FILE* file = openInputFile(path, size, error);
-    if (file == nullptr) return false;
-    uint8_t header[versionListHeaderSize];
-    const size_t headerBytes = std::fread(header, 1, sizeof header, file);
-    bool ok = false;
-    if (headerBytes < sizeof header) {
-        error = path + ": " + std::to_string(size) + " bytes, shorter than the 16-byte header";
-    } else if ((list.version = versionListVersionOf(header)) == VersionListVersion::None) {
-        error = path + ": not a version list (the magic is neither QTS_V2__ nor QTS_____)";
-    } else {
-        list.headerWord = readU32(header + 8);
-        list.count = readU32(header + 12);
-        const uint64_t bytes = static_cast<uint64_t>(list.count) * versionRecordLayout(list.version).recordSize;
-        if (bytes > size - versionListHeaderSize) {
-            error = path + ": the header counts " + std::to_string(list.count) + " records, which need " +
-                    std::to_string(bytes) + " bytes after the header; the file holds " +
-                    std::to_string(size - versionListHeaderSize);
-        } else {
-            list.records.resize(static_cast<size_t>(bytes));
-            if (bytes > 0 && std::fread(list.records.data(), 1, list.records.size(), file) != list.records.size()) {
-                error = path + ": " + lastSystemError();
-            } else {
-                list.trailingBytes = size - versionListHeaderSize - bytes;
-                ok = true;
-            }
-        }
-    }
-    std::fclose(file);
-    return ok;
-}
-
-// A record's name, cut at the end of its field when it has no NUL.
-std::string recordName(const uint8_t* record, uint32_t field) {
-    uint32_t length = 0;
-    while (length < field && record[length] != 0) ++length;
-    return std::string(reinterpret_cast<const char*>(record), length);
-}
-
 int runShow(const ParsedArguments& arguments) {
     for (const char* option : {"out", "root", "v1"}) {
         if (arguments.has(option)) return usageError(command, std::string("--") + option + " belongs to 'hvl make'");
     }
     if (arguments.operands.size() != 2) return usageError(command, "'hvl show' expects exactly one FILE");
-    LoadedList list;
+    LoadedVersionList loaded;
     std::string error;
-    if (!readList(arguments.operands[1], list, error)) {
+    if (!readVersionListFile(arguments.operands[1], loaded, error)) {
         printError(command, error);
         return exitFailed;
     }
-    const VersionRecordLayout layout = versionRecordLayout(list.version);
-    const bool json = arguments.has("json");
-    if (json) {
-        std::printf("{\"version\": %s, \"headerWord\": %u, \"count\": %u, \"trailingBytes\": %llu, \"records\": [",
-                    versionName(list.version), list.headerWord, list.count,
-                    static_cast<unsigned long long>(list.trailingBytes));
-    } else {
-        std::printf("version:     %s\nheader word: %u (0x%08X)\ncount:       %u\n", versionName(list.version),
-                    list.headerWord, list.headerWord, list.count);
-        if (list.trailingBytes > 0) {
-            std::printf("trailing:    %llu bytes after the last record\n",
-                        static_cast<unsigned long long>(list.trailingBytes));
+    const VersionList& list = loaded.list;
+    if (arguments.has("json")) {
+        Json records = Json::array();
+        for (uint32_t i = 0; i < list.count; ++i) {
+            const VersionRecord& record = list.records[i];
+            const size_t length = std::strlen(record.name);
+            records.push_back({{"name", codePage932ToUtf8(record.name, length)},
+                               {"nameHex", lowerHex(reinterpret_cast<const uint8_t*>(record.name), length)},
+                               {"checkValue", lowerHex(record.checkValue, checkValueSize)}});
         }
-        if (list.count > 0) std::printf("\n%5s  %-16s  %s\n", "index", "check value", "name");
+        printJson({{"version", list.version == VersionListVersion::V1 ? 1 : 2},
+                   {"headerWord", loaded.headerWord},
+                   {"count", list.count},
+                   {"trailingBytes", loaded.trailingBytes},
+                   {"records", records}});
+        return exitOk;
     }
+    std::printf("version:     %s\nheader word: %u (0x%08X)\ncount:       %u\n", versionName(list.version),
+                loaded.headerWord, loaded.headerWord, list.count);
+    if (loaded.trailingBytes > 0) {
+        std::printf("trailing:    %llu bytes after the last record\n",
+                    static_cast<unsigned long long>(loaded.trailingBytes));
+    }
+    if (list.count > 0) std::printf("\n%5s  %-16s  %s\n", "index", "check value", "name");
     for (uint32_t i = 0; i < list.count; ++i) {
-        const uint8_t* record = list.records.data() + static_cast<size_t>(i) * layout.recordSize;
-        const std::string name = recordName(record, layout.nameField);
-        const std::string value = lowerHex(record + layout.nameField, checkValueSize);
-        const std::string shown = codePage932ToUtf8(name.data(), name.size());
-        if (json) {
-            std::printf("%s{\"name\": %s, \"nameHex\": \"%s\", \"checkValue\": \"%s\"}", i > 0 ? ", " : "",
-                        jsonString(shown).c_str(), lowerHex(record, name.size()).c_str(), value.c_str());
-        } else {
-            std::printf("%5u  %s  %s\n", i, value.c_str(), shown.c_str());
-        }
+        const VersionRecord& record = list.records[i];
+        std::printf("%5u  %s  %s\n", i, lowerHex(record.checkValue, checkValueSize).c_str(),
+                    codePage932ToUtf8(record.name, std::strlen(record.name)).c_str());
     }
-    if (json) std::printf("]}\n");
     return exitOk;
 }
 

@@ -6,6 +6,7 @@
 #include "engine/file_handle.h"
 #include "engine/payload_archive.h"
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/patch_archive.h"
 #include "tools/patchtool/report.h"
@@ -16,18 +17,21 @@ constexpr const char* command = "list";
 
 const char* layoutName(ArchiveLayout layout) { return layout == ArchiveLayout::Current ? "current" : "legacy"; }
 
-void printJson(const PayloadArchive& archive) {
-    std::printf("{\"layout\": \"%s\", \"count\": %u, \"dataBase\": %u, \"entries\": [", layoutName(archive.layout),
-                archive.entryCount(), archive.dataBase());
+void printArchiveJson(const PayloadArchive& archive) {
+    Json entries = Json::array();
     for (uint32_t i = 0; i < archive.entryCount(); ++i) {
         const ArchiveEntry entry = archive.entry(i);
         const size_t nameLength = std::strlen(entry.name);
-        std::printf("%s{\"name\": %s, \"nameHex\": \"%s\", \"offset\": %u, \"size\": %u, \"position\": %u}",
-                    i > 0 ? ", " : "", jsonString(codePage932ToUtf8(entry.name, nameLength)).c_str(),
-                    lowerHex(reinterpret_cast<const uint8_t*>(entry.name), nameLength).c_str(), entry.offset,
-                    entry.size, archive.dataPosition(i));
+        entries.push_back({{"name", codePage932ToUtf8(entry.name, nameLength)},
+                           {"nameHex", lowerHex(reinterpret_cast<const uint8_t*>(entry.name), nameLength)},
+                           {"offset", entry.offset},
+                           {"size", entry.size},
+                           {"position", archive.dataPosition(i)}});
     }
-    std::printf("]}\n");
+    printJson({{"layout", layoutName(archive.layout)},
+               {"count", archive.entryCount()},
+               {"dataBase", archive.dataBase()},
+               {"entries", entries}});
 }
 
 // The table, with a note on entries the updater could not install as they stand.
@@ -56,7 +60,7 @@ int run(const ParsedArguments& arguments) {
     PayloadArchive archive;
     if (!openPatchArchive(command, path, patch, archive)) return exitFailed;
     if (arguments.has("json")) {
-        printJson(archive);
+        printArchiveJson(archive);
     } else {
         printText(archive, patch.size());
     }

@@ -8,8 +8,8 @@
 
 namespace {
 
-const Command* const commands[] = {&buildCommand, &listCommand, &verifyCommand, &hvlCommand, &checkValueCommand,
-                                    &applyCommand};
+const Command* const commands[] = {&buildCommand, &listCommand,       &verifyCommand, &applyCommand,
+                                    &checkCommand, &checkValueCommand, &hvlCommand};
 
 void printToolHelp() {
     std::printf(

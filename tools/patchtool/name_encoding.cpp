@@ -1,6 +1,8 @@
 #include "tools/patchtool/name_encoding.h"
 
 #include "engine/code_page.h"
+#include "engine/target_name.h"
+#include "engine/update_run.h"
 
 namespace {
 
@@ -47,4 +49,9 @@ std::string codePage932ToUtf8(const char* bytes, size_t length) {
         }
     }
     return text;
+}
+
+std::string foldedName(const std::string& name) {
+    char folded[runPathBufferSize];
+    return foldTargetName(folded, sizeof folded, name.c_str(), "") ? folded : "";
 }

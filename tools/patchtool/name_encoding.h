@@ -18,3 +18,7 @@ std::string codePage932ToUtf8(const char* bytes, size_t length);
 
 // The Unicode scalar value of one double-byte character, or 0 when the pair is no character.
 uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail);
+
+// A code page 932 name in the form under which Windows finds the file (lower-cased, "/" read as
+// "\"), for comparing two names as the updater compares them; empty when it fits no path.
+std::string foldedName(const std::string& name);

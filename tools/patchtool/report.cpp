@@ -14,21 +14,9 @@ int usageError(const char* command, const std::string& message) {
     return exitUsage;
 }
 
-const char* resultName(UpdateResult result) {
-    static const struct {
-        UpdateResult result;
-        const char* name;
-    } names[] = {{Ok, "Ok"},
-                 {PayloadDamaged, "PayloadDamaged"},
-                 {TooManyEntries, "TooManyEntries"},
-                 {FileWriteFailed, "FileWriteFailed"},
-                 {UninstallListFailed, "UninstallListFailed"},
-                 {Aborted, "Aborted"},
-                 {Cancelled, "Cancelled"}};
-    for (const auto& known : names) {
-        if (known.result == result) return known.name;
-    }
-    return "unknown result";
+std::string resultName(UpdateResult result) {
+    const char* name = updateResultName(result);
+    return name != nullptr ? name : "unknown result";
 }
 
 std::string resultCode(UpdateResult result) {
@@ -37,27 +25,7 @@ std::string resultCode(UpdateResult result) {
     return code;
 }
 
-std::string describeResult(UpdateResult result) {
-    return std::string(resultName(result)) + " (" + resultCode(result) + ")";
-}
-
-std::string jsonString(const std::string& utf8) {
-    std::string text = "\"";
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            text += '\\';
-            text += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            text += escape;
-        } else {
-            text += c;
-        }
-    }
-    return text + "\"";
-}
+std::string describeResult(UpdateResult result) { return resultName(result) + " (" + resultCode(result) + ")"; }
 
 std::string lowerHex(const uint8_t* bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";

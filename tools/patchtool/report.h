@@ -16,14 +16,11 @@ void printError(const char* command, const std::string& message);
 // "--help" hint appended to usage errors.
 int usageError(const char* command, const std::string& message);
 
-// The name of a result ("TooManyEntries"), its code ("0x80000002"), and both together, e.g.
-// "TooManyEntries (0x80000002)".
-const char* resultName(UpdateResult result);
+// The result's name ("TooManyEntries", or "unknown result"), its code ("0x80000002"), and both
+// together, e.g. "TooManyEntries (0x80000002)".
+std::string resultName(UpdateResult result);
 std::string resultCode(UpdateResult result);
 std::string describeResult(UpdateResult result);
-
-// A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
-std::string jsonString(const std::string& utf8);
 
 // Bytes as lower-case hex digits, two per byte.
 std::string lowerHex(const uint8_t* bytes, size_t count);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/platform.h"
 
 namespace {
 

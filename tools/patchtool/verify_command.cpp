@@ -12,14 +12,16 @@
 #include "engine/version_list.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/patch_archive.h"
+#include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/report.h"
+#include "tools/patchtool/version_list_file.h"
 
 namespace {
 
 constexpr const char* command = "verify";
-constexpr uint32_t chunkSize = 1u << 20;
 
 enum class Status { Ok, Mismatch, Unverified, Unreadable };
 
@@ -38,7 +40,7 @@ bool foldEntry(FileHandle& patch, const PayloadArchive& archive, uint32_t i, uin
     if (!archive.isEntryReachable(i) || !patch.seek(archive.dataPosition(i))) return false;
     const uint32_t size = archive.entry(i).size;
     for (uint32_t done = 0; done < size;) {
-        const uint32_t chunk = size - done < chunkSize ? size - done : chunkSize;
+        const uint32_t chunk = size - done < fileChunkSize ? size - done : fileChunkSize;
         if (patch.read(buffer, chunk) != chunk) return false;
         value.update(buffer, chunk);
         done += chunk;
@@ -67,29 +69,19 @@ EntryReport verifyEntry(FileHandle& patch, const PayloadArchive& archive, const 
     return report;
 }
 
-const char* listName(VersionListVersion version) {
-    switch (version) {
-        case VersionListVersion::V2:
-            return "v2";
-        case VersionListVersion::V1:
-            return "v1";
-        case VersionListVersion::None:
-            break;
-    }
-    return "none";
-}
-
 std::string shown(const std::string& name) { return codePage932ToUtf8(name.data(), name.size()); }
 
-void printJsonEntry(const EntryReport& report, bool first) {
-    static const char* const statuses[] = {"ok", "mismatch", "unverified", "unreadable"};
-    const std::string expected =
-        report.expected != nullptr ? "\"" + lowerHex(report.expected, checkValueSize) + "\"" : "null";
-    const std::string actual =
-        report.status != Status::Unreadable ? "\"" + lowerHex(report.actual.bytes(), checkValueSize) + "\"" : "null";
-    std::printf("%s{\"name\": %s, \"target\": %s, \"status\": \"%s\", \"expected\": %s, \"actual\": %s}",
-                first ? "" : ", ", jsonString(shown(report.name)).c_str(), jsonString(shown(report.target)).c_str(),
-                statuses[static_cast<int>(report.status)], expected.c_str(), actual.c_str());
+const char* const statusNames[] = {"ok", "mismatch", "unverified", "unreadable"};
+
+Json entryJson(const EntryReport& report) {
+    const Json expected = report.expected != nullptr ? Json(lowerHex(report.expected, checkValueSize)) : Json();
+    const Json actual =
+        report.status != Status::Unreadable ? Json(lowerHex(report.actual.bytes(), checkValueSize)) : Json();
+    return {{"name", shown(report.name)},
+            {"target", shown(report.target)},
+            {"status", statusNames[static_cast<int>(report.status)]},
+            {"expected", expected},
+            {"actual", actual}};
 }
 
 void printTextEntry(const EntryReport& report) {
@@ -116,10 +108,8 @@ int run(const ParsedArguments& arguments) {
     if (listEntry) list.loadFromArchive(patch, archive, *listEntry);
 
     const bool json = arguments.has("json");
-    if (json) {
-        std::printf("{\"versionList\": \"%s\", \"entries\": [", listName(list.version));
-    } else {
-        std::printf("version list: %s", listName(list.version));
+    if (!json) {
+        std::printf("version list: %s", versionListLabel(list.version));
         if (list.version != VersionListVersion::None) {
             std::printf(", %u records", list.count);
         } else if (listEntry) {
@@ -129,24 +119,23 @@ int run(const ParsedArguments& arguments) {
         }
         std::printf("\n");
     }
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]);
-    const bool showProgress = isTerminal(stderr);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     uint32_t counts[4] = {};
+    Json entries = Json::array();
+    ProgressLine progress(command);
     for (uint32_t i = 0; i < archive.entryCount(); ++i) {
-        if (showProgress) {
-            std::fprintf(stderr, "\rpatchtool: verify: entry %u of %u\x1b[K", i + 1, archive.entryCount());
-        }
+        progress.show(i, archive.entryCount(), shown(archive.entry(i).name));
         const EntryReport report = verifyEntry(patch, archive, list, i, buffer.get());
-        if (showProgress) std::fprintf(stderr, "\r\x1b[K");
+        progress.clear();
         ++counts[static_cast<int>(report.status)];
         if (json) {
-            printJsonEntry(report, i == 0);
+            entries.push_back(entryJson(report));
         } else {
             printTextEntry(report);
         }
     }
     if (json) {
-        std::printf("]}\n");
+        printJson({{"versionList", versionListLabel(list.version)}, {"entries", entries}});
     } else {
         std::printf("%u entries: %u ok, %u mismatched, %u unverified, %u unreadable\n", archive.entryCount(),
                     counts[static_cast<int>(Status::Ok)], counts[static_cast<int>(Status::Mismatch)],

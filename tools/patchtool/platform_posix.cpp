@@ -1,9 +1,16 @@
-// Name conversions on POSIX through iconv, with UTF-8 on the command line.
+// patchtool on POSIX: file calls of the C library and POSIX, name conversions through iconv, and
+// UTF-8 on the command line.
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cstring>
 #include <vector>
 
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/platform.h"
 
 namespace {
 
@@ -47,3 +54,44 @@ uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail) {
     }
     return 0;
 }
+
+bool isTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) != 0; }
+
+void setBinaryMode(std::FILE*) {}
+
+bool regularFileSize(std::FILE* stream, uint64_t& size) {
+    struct stat status {};
+    if (::fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    size = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+std::FILE* createExclusiveFile(const std::string& path) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) return nullptr;
+    std::FILE* stream = ::fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        ::close(descriptor);
+        ::unlink(path.c_str());
+    }
+    return stream;
+}
+
+unsigned processId() { return static_cast<unsigned>(::getpid()); }
+
+bool syncToDisk(std::FILE* stream) { return ::fsync(fileno(stream)) == 0; }
+
+bool isReplaceableDestination(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+}
+
+bool moveOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+std::string describeSystemError(uint32_t code) {
+    std::string text = std::strerror(static_cast<int>(code));
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+bool isCommandLineLeadByte(unsigned char) { return false; }  // no UTF-8 byte of a character is 0x5C
