@@ -3,6 +3,7 @@
 patches and version lists that patch_formats.py writes; each case runs in a fresh folder."""
 import json
 import os
+import pty
 import random
 import subprocess
 import sys
@@ -131,7 +132,9 @@ def test_refusals():
                        "many.exe": patch([], layout="legacy", count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
                        "v3.hvl": b"QTS_V3__" + bytes(8),
                        "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
-                       "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b""}
+                       "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b"",
+                       "r/old/a/x.arc": b"1", "r/old/b/x.arc": b"1", "r/twins/a/x.arc": b"2", "r/twins/b/x.arc": b"2",
+                       "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b""}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
     build, make = ["build", "--stub", "stub", "--out", "out.exe"], ["hvl", "make", "--out", "out.exe", "--root", "."]
@@ -154,6 +157,11 @@ def test_refusals():
         (make + ["b" * 248], 1, "247"), (make + ["--v1", "c" * 56], 1, "55"), (make + ["euro€"], 1, "code page 932"),
         (make + [os.path.abspath("e")], 1, "not relative"), (make + ["full/../e"], 1, ".."),
         (make + ["e", "E"], 1, "twice"), (make + ["."], 1, "names no file"), (make + ["--json", "e"], 2, "--json"),
+        (build + ["--base", "r/old", "--from", "r/twins"], 1, "both would be carried under the name x.arc"),
+        (build + ["--base", "r/old", "--from", "r/deeper"], 1, "creates no folders"),
+        (build + ["--base", "listed", "--from", "full"], 1, "at most 32"), (build + ["--base", "full"], 2, "--from"),
+        (build + ["--base", "listed", "--from", "full", "--order", "e"], 2, "--base chooses"),
+        (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
         (["hvl", "show", "half.hvl"], 1, "16-byte header"), (["hvl", "show", "huge.hvl"], 1, "counts 16777216"),
         (["hvl", "show", "--v1", "v3.hvl"], 2, "--v1"), (["hvl"], 2, "make"), (["hvl", "frobnicate"], 2, "frobnicate"),
@@ -172,7 +180,7 @@ def test_refusals():
         assert out == b"" and err.startswith("patchtool: ") and err.count("\n") == 1 and fragment in err, (arguments, err)
         assert not difference(folder_state("."), before), (arguments, difference(folder_state("."), before))
     for arguments in (["-h"], ["help"], ["help", "build"], ["list", "-h"], ["hvl", "make", "-h"], ["verify", "--help"],
-                      ["checkvalue", "--help"], ["apply", "--help"]):
+                      ["checkvalue", "--help"], ["apply", "--help"], ["check", "--help"]):
         assert run(*arguments)[0].startswith(b"Usage: patchtool"), arguments
     run(*build, "a" * 95 + "=e", "あ" * 47 + "b=e")
     assert [e["name"] for e in run_json("list", "out.exe")["entries"]] == ["a" * 95, "あ" * 47 + "b"], "field limits"
@@ -207,6 +215,40 @@ def test_apply_refuses_a_damaged_patch():
     assert run_json("apply", "setup.exe", "--folder", "game", status=1) == {
         "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"]}
     assert folder_state("game") == {"a.arc": b"new a", "kept.arc": b"kept"}
+
+
+def test_apply_release_patch():  # a patch of what changed between two releases, built, applied, checked
+    big, native = random.Random(5).randbytes(MIB + 3), len(TOOL) == 1
+    old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b""}
+    new = {n: d for n, d in old.items() if n != "gone.dat"} | {"data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n"}
+    write_folder(".", {f"old/{n}": d for n, d in old.items()} | {f"new/{n}": d for n, d in new.items()} | {"stub": b"MZ"})
+    dry = run("build", "--base", "old", "--from", "new", "--stub", "stub", "--dry-run")[0].decode().splitlines()
+    assert dry[:6] == ["changed    data1.arc", "new        voice/new.ogg", "changed    voice/town.arc",
+                       "removed    gone.dat  (not in NEW; a patch cannot remove it)", "unchanged  2 files",
+                       "version list: made for NEW's 5 files (NEW has no TLX.hvl)"] and not os.path.exists("p.exe"), dry
+    run("build", "--base", "old", "--from", "new", "--stub", "stub", "--out", "p.exe")
+    records = [(n.replace("/", "\\"), check_value(new[n])) for n in ("data1.arc", "voice/town.arc", "maps/town.arc",
+                                                                   "voice/a.ogg", "voice/new.ogg")]  # town.arc: its own first
+    hvl = version_list(records)
+    assert Path("p.exe").read_bytes() == patch([("data1.arc", big), ("new.ogg", b"n"), ("town.arc", b"v2"), ("TLX.hvl", hvl)])
+    write_folder("game", old | {"uninst.lst": b"Old.lst\r\n"})
+    assert run("apply", "p.exe", "--folder", "game")[0] == b"Ok (0x00000000)\n"
+    expected = new | {"gone.dat": b"", "TLX.hvl": hvl,
+                      "uninst.lst": b"old.lst\ndata1.arc\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
+    installed = {n: d for n, d in folder_state("game").items() if d is not None}
+    assert not difference(installed, expected), difference(installed, expected)
+    write_folder("game", {"voice/town.arc": b"damaged"})
+    os.remove("game/maps/town.arc")
+    statuses = {r["name"]: r["status"] for r in run_json("check", "--folder", "game", status=1)["records"]}
+    assert statuses == {"data1.arc": "ok", "voice\\town.arc": "mismatch", "maps\\town.arc": "missing",
+                        "voice\\a.ogg": "ok", "voice\\new.ogg": "ok"}, statuses
+    if native:  # a progress line only where standard error is a terminal
+        controller, terminal = pty.openpty()
+        subprocess.run([*TOOL, "check", "--folder", "game"], stdout=subprocess.DEVNULL, stderr=terminal, timeout=60)
+        assert b"\rpatchtool: check: 5 of 5: voice\\" in os.read(controller, 4096)
+    os.mkdir("game/data1.arc.tmp")  # where the run stages data1.arc
+    out = run("apply", "p.exe", "--folder", "game", status=1)[0].decode()
+    assert out.startswith("FileWriteFailed (0x80000004): data1.arc: open: ") and len(out) > 48, out
 
 
 CASES = {name[len("test_"):]: function for name, function in globals().items() if name.startswith("test_")}

@@ -85,6 +85,11 @@ SCENARIOS = {
     "too-many-entries": Scenario(f"{YES} {OK}", "consent damaged exit=too-many", False, build="33 entries"),
     "write-failed": Scenario(f"{YES} {OK}", "consent write-failed exit=write-failed", False,
                              prepare=lambda folder: (folder / "data2.arc.tmp").mkdir()),
+    # A patch of what changed between the installed release and a new one, chosen by patchtool build --base;
+    # Sub\data1.arc is the same in both, so data1.arc's record must come before its own.
+    "release-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="release",
+                              prepare=lambda folder: formats.write_folder(folder, {
+                                  "Sub/data1.arc": b"same", "Sub/data3.arc": b"older", "removed.arc": b"r"})),
     "uninstall-list-missing": Scenario(f"{YES} {OK}", "consent uninstall-failed exit=uninstall-failed", True,
                                        prepare=lambda folder: (folder / "uninst.lst").unlink()),
 }
@@ -111,6 +116,7 @@ class World:
         self.before = {"Sub": None, "data1.arc": rng.randbytes(sizes["data1.arc"] // 2), "old.arc": self.new["old.arc"],
                        "TLX.exe": rng.randbytes(999), "TLX.hvl": b"QTS_V2__" + bytes(8), "uninst.lst": UNINSTALL_LIST}
         self.records = [(path.replace("/", "\\"), formats.check_value(self.new[path])) for path in sizes]
+        self.release = None  # the folder patchtool apply leaves, for a patch it built
 
     def windows_path(self, path):
         return "C:\\" + "\\".join(path.relative_to(self.drive_c).parts)
@@ -122,7 +128,23 @@ class World:
         kind, value = ("REG_SZ", "C:\\" + "v" * 300) if kind == "too long" else (kind, self.windows_path(self.folder))
         run([self.wine_run, "reg", "add", REGISTRY_KEY, "/v", "InstalledFolder", "/t", kind, "/d", value, "/f"], "reg")
 
+    def write_release_patch(self):
+        """A patch from the install's release to one with the new files, and the folder patchtool apply leaves."""
+        old, new, copy = self.base / "old", self.base / "new", self.base / "copy"
+        shutil.copytree(self.folder, old)  # the installed release; its two lists take no part in the comparison
+        release = {p: d for p, d in formats.folder_state(old).items() if p not in ("TLX.hvl", "uninst.lst", "removed.arc")}
+        formats.write_folder(new, release | {path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl"})
+        run([self.tools["patchtool"], "build", "--base", old, "--from", new, "--stub", self.tools["setup"], "--out",
+             self.patch], "patchtool build --base")
+        shutil.copytree(self.folder, copy)
+        run([self.tools["patchtool"], "apply", self.patch, "--folder", copy], "patchtool apply")
+        self.release = formats.folder_state(copy)
+        stale = [path for path, data in formats.folder_state(new).items() if self.release.get(path) != data]
+        assert not stale and self.release["removed.arc"] == b"r", f"patchtool apply left old files: {stale}"
+
     def write_patch(self, build):
+        if build == "release":
+            return self.write_release_patch()
         records = list(self.records)
         if build == "damaged":  # the record of data2.arc no longer matches what the patch carries
             records[1] = (records[1][0], formats.check_value(self.new["data2.arc"] + b"!"))
@@ -148,6 +170,8 @@ class World:
 
     def installed(self, before):
         """The new files over the old, the version list pruned to existing files, the uninstall list merged."""
+        if self.release:
+            return self.release
         after = dict(before, **{path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl"})
         after["TLX.hvl"] = formats.version_list([r for r in self.records if r[0].replace("\\", "/") in after])
         after.update({"uninst.lst": MERGED_UNINSTALL_LIST} if "uninst.lst" in before else {})

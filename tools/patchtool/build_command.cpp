@@ -289,6 +289,8 @@ constexpr char defaultStub[] = "build/win32/setup.exe";
 // Prints what a build from two releases chose and why. False, after listing on standard error what
 // the patch cannot carry, when it cannot be built.
 bool reportComparison(const ReleaseComparison& comparison) {
+    for (const std::string& problem : comparison.problems) printError(command, "cannot carry " + problem);
+    if (!comparison.problems.empty()) return false;
     size_t removed = 0;
     for (const ReleaseChange& change : comparison.changes) {
         static const char* const changeNames[] = {"changed", "new", "removed"};
@@ -302,10 +304,7 @@ bool reportComparison(const ReleaseComparison& comparison) {
         printError(command, "warning: the " + std::to_string(removed) +
                                 " removed files stay in players' installs; a patch cannot remove files");
     }
-    for (const std::string& problem : comparison.problems) printError(command, problem);
-    if (comparison.problems.empty()) return true;
-    printError(command, "the patch cannot carry this change; nothing written");
-    return false;
+    return true;
 }
 
 // The entries of a --base build: the new and changed files of NEW, and the version list.

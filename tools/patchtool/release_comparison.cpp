@@ -1,6 +1,7 @@
 #include "tools/patchtool/release_comparison.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -102,7 +103,8 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
         const auto [entry, newEntry] = byEntry.emplace(foldedName(file->entryName), file);
         if (!newEntry) {
             addProblem(comparison, entry->second->path + " and " + name + ": both would be carried under the name " +
-                                       file->entryName + ", which the updater cannot tell apart");
+                                       std::filesystem::path(name).filename().string() +
+                                       ", and the updater would install both in one place");
         }
         byTarget.emplace(file->folded, file);
     }
@@ -113,7 +115,7 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
         }
     }
     if (chosen.size() + 1 > maxArchiveEntries) {
-        addProblem(comparison, std::to_string(chosen.size()) + " changed and new files and the version list make " +
+        addProblem(comparison, std::to_string(chosen.size()) + " changed and new files: with the version list they make " +
                                    std::to_string(chosen.size() + 1) + " entries; a patch holds at most " +
                                    std::to_string(maxArchiveEntries));
     }
@@ -205,7 +207,7 @@ bool compareReleases(const std::string& oldFolder, const std::string& newFolder,
         pairs.emplace_back(&file, old != oldByFolded.end() && !file.folded.empty() ? old->second : nullptr);
         if (pairs.back().second != nullptr) oldToFold.push_back(pairs.back().second);
         if (!file.folded.empty() && !newFolded.insert(file.folded).second) {
-            addProblem(comparison, "NEW holds two files that Windows takes for one: " + file.path);
+            addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
         }
     }
     {
