@@ -5,6 +5,7 @@
 
 OUT_DIR/game       the new release: five data archives, TLX.exe and nine files the patch does not
                    carry (fifteen files, about 60 MB); the patch carries the first six
+OUT_DIR/release-1  the release before it: older copies of those six, the nine others as they are
 OUT_DIR/installed  an older installation: older copies of the carried files, seven of the nine
                    others, an older version list TLX.hvl and the uninstall list uninst.lst
 """
@@ -30,19 +31,19 @@ def main(argv):
         print(__doc__.strip())
         return 0 if argv[1:] in (["-h"], ["--help"]) else 2
     out = pathlib.Path(argv[1])
-    game, installed = out / "game", out / "installed"
-    for folder in (game, installed):
+    game, previous, installed = out / "game", out / "release-1", out / "installed"
+    for folder in (game, previous, installed):
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
     rng = random.Random("vennholt-demo-1")
     for name, size in {**CARRIED, **OTHERS}.items():
         content = rng.randbytes(size)
         (game / name).write_bytes(content)
-        if name in CARRIED:
-            # The older release: a shorter file with other bytes.
-            (installed / name).write_bytes(rng.randbytes(size * 3 // 4))
-        elif name not in NOT_INSTALLED:
-            (installed / name).write_bytes(content)
+        # The older release has a shorter file with other bytes where the patch carries one.
+        older = rng.randbytes(size * 3 // 4) if name in CARRIED else content
+        (previous / name).write_bytes(older)
+        if name in CARRIED or name not in NOT_INSTALLED:
+            (installed / name).write_bytes(older)
     (installed / "TLX.hvl").write_bytes(b"QTS_V2__" + bytes(8))
     (installed / "uninst.lst").write_bytes(UNINSTALL_LIST.encode("ascii"))
     return 0

@@ -29,11 +29,9 @@ FileStatus checkFile(const std::string& folder, const VersionRecord& record, uin
     const std::string path = folder + "\\" + record.name;
     FileHandle file;
     if (!file.openRead(path.c_str())) return FileStatus::Missing;
-    value.reset();
-    uint64_t total = 0;
-    for (uint32_t moved = 0; (moved = file.read(buffer, fileChunkSize)) > 0; total += moved) value.update(buffer, moved);
-    // The reads end at the end of the file, or earlier when one fails (a folder has no bytes to read).
-    if (total != file.size() || file.size() == invalidFileSize) return FileStatus::Unreadable;
+    // A file another program holds may open and still not read whole.
+    const uint32_t size = file.size();
+    if (size == invalidFileSize || !foldFileBytes(file, size, value, buffer)) return FileStatus::Unreadable;
     const bool equal = std::memcmp(value.bytes(), record.checkValue, checkValueSize) == 0;
     return equal ? FileStatus::Ok : FileStatus::Mismatch;
 }
@@ -106,7 +104,7 @@ const Command checkCommand = {
     "  MISMATCH    it differs (the expected and the actual check value are shown): the file is\n"
     "              damaged or of another release\n"
     "  MISSING     there is no such file\n"
-    "  UNREADABLE  it is there but cannot be read (a folder, or held by another program)\n"
+    "  UNREADABLE  it is there but cannot be read whole (another program holds it)\n"
     "and a summary line. A version list the updater would not read is reported with exit status 1.\n"
     "\n"
     "  --folder GAME   the game's install folder (required)\n"

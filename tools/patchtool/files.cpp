@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "engine/file_handle.h"
+
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 
@@ -24,6 +26,17 @@ bool foldStream(std::FILE* stream, CheckValue& value, uint8_t* buffer) {
         value.update(buffer, static_cast<uint32_t>(moved));
         if (moved < fileChunkSize) return std::ferror(stream) == 0;
     }
+}
+
+bool foldFileBytes(FileHandle& file, uint32_t count, CheckValue& value, uint8_t* buffer) {
+    value.reset();
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t chunk = count - done < fileChunkSize ? count - done : fileChunkSize;
+        if (file.read(buffer, chunk) != chunk) return false;
+        value.update(buffer, chunk);
+        done += chunk;
+    }
+    return true;
 }
 
 bool checkValueOfFile(const std::string& path, CheckValue& value, uint8_t* buffer, std::string& error) {

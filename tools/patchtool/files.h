@@ -12,6 +12,8 @@
 
 #include "engine/check_value.h"
 
+class FileHandle;
+
 // Files are read and copied in chunks of this size, never whole.
 inline constexpr uint32_t fileChunkSize = 1u << 20;
 
@@ -27,6 +29,9 @@ OwnedFile openInputFile(const std::string& path, uint64_t& size, std::string& er
 // Folds everything left in `stream` into `value`, chunk by chunk through `buffer` (fileChunkSize
 // bytes). False, with errno telling why, when a read fails.
 bool foldStream(std::FILE* stream, CheckValue& value, uint8_t* buffer);
+// Folds the next `count` bytes of a file opened by the updater's own file object into `value`, as
+// the updater reads them. False when they cannot all be read.
+bool foldFileBytes(FileHandle& file, uint32_t count, CheckValue& value, uint8_t* buffer);
 // The check value of a whole file. False, with a reason in `error`, when it cannot be read.
 bool checkValueOfFile(const std::string& path, CheckValue& value, uint8_t* buffer, std::string& error);
 

@@ -38,14 +38,7 @@ struct EntryReport {
 bool foldEntry(FileHandle& patch, const PayloadArchive& archive, uint32_t i, uint8_t* buffer, CheckValue& value) {
     value.reset();
     if (!archive.isEntryReachable(i) || !patch.seek(archive.dataPosition(i))) return false;
-    const uint32_t size = archive.entry(i).size;
-    for (uint32_t done = 0; done < size;) {
-        const uint32_t chunk = size - done < fileChunkSize ? size - done : fileChunkSize;
-        if (patch.read(buffer, chunk) != chunk) return false;
-        value.update(buffer, chunk);
-        done += chunk;
-    }
-    return true;
+    return foldFileBytes(patch, archive.entry(i).size, value, buffer);
 }
 
 EntryReport verifyEntry(FileHandle& patch, const PayloadArchive& archive, const VersionList& list, uint32_t i,
