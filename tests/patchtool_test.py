@@ -231,6 +231,9 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
                                                                    "voice/a.ogg", "voice/new.ogg")]  # town.arc: its own first
     hvl = version_list(records)
     assert Path("p.exe").read_bytes() == patch([("data1.arc", big), ("new.ogg", b"n"), ("town.arc", b"v2"), ("TLX.hvl", hvl)])
+    for listed, note in ((records, "NEW's own TLX.hvl"), (sorted(records), "install voice/town.arc under another")):
+        write_folder("new", {"TLX.hvl": version_list(listed)})  # carried when it lets each file find its record
+        assert note in run("build", "--base", "old", "--from", "new", "--stub", "stub", "--dry-run")[0].decode(), note
     write_folder("game", old | {"uninst.lst": b"Old.lst\r\n"})
     assert run("apply", "p.exe", "--folder", "game")[0] == b"Ok (0x00000000)\n"
     expected = new | {"gone.dat": b"", "TLX.hvl": hvl,
