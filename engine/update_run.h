@@ -36,13 +36,18 @@ inline constexpr const char* runStepNames[] = {"",       "name", "path",  "open"
 // allocates nothing for it: a patch has at most 32 entries and each target path fits the path buffer.
 //
 // The run's first failure is recorded, and no later one (a failed clean-up) replaces it; a stop
-// records nothing. Read: the payload cannot be opened or read, or an entry is unreachable or comes
-// up short (PayloadDamaged). Name: a target name is refused or shares a file with another
-// (PayloadDamaged). Path: a path would not fit the path buffer. Open, Write: a staging file cannot
-// be created or written. Verify: a staged copy differs from its version record (PayloadDamaged).
-// Move: a staging file cannot be moved over its target during the commit. Memory: an allocation of
-// the run failed. Merge: the uninstall list could not be merged (UninstallListFailed). Prune: an
-// existing TLX.hvl could not be rewritten; the result stays Ok, and a failed merge replaces it.
+// records nothing. The steps, with the result each gives:
+//   Read    the payload cannot be opened or its index read (no name; TooManyEntries for more than
+//           32 entries), or an entry is unreachable or reads short: PayloadDamaged
+//   Name    a target name is refused, or shares a file with another entry's: PayloadDamaged
+//   Verify  a staged copy differs from its version record: PayloadDamaged
+//   Path    a path would not fit the path buffer: FileWriteFailed
+//   Open, Write  a staging file cannot be created, or a write to it falls short: FileWriteFailed
+//   Move    a staging file cannot be moved over its target during the commit: FileWriteFailed
+//   Memory  an allocation of the run fails (no name): FileWriteFailed
+//   Prune   an existing TLX.hvl is read-only, or reading or rewriting it fails: the result stays
+//           Ok, as the files are installed
+//   Merge   uninst.lst cannot be merged: UninstallListFailed; it takes the place of a failed pruning
 struct UpdateRunReport {
     uint32_t installedCount = 0;
     char installed[maxArchiveEntries][runPathBufferSize] = {};  // target names moved over their targets, in index order
