@@ -123,18 +123,28 @@ const char* lineEnd(const char* line) {
 
 // The whole list as a NUL-terminated text ending at its first NUL byte, or nullptr when the file
 // is missing, empty or of unknown size, or does not read completely: bytes that were not read
-// never reach the parser, so a partial list is never written back.
-char* readListText(const char* path) {
+// never reach the parser, so a partial list is never written back. The code of a call that
+// failed goes to `systemError`.
+char* readListText(const char* path, uint32_t* systemError) {
     FileHandle file;
-    if (!file.openRead(path)) return nullptr;
+    if (!file.openRead(path)) {
+        failedCall(systemError);
+        return nullptr;
+    }
+    clearSystemErrorCode();  // an empty list is refused with no call failing
     const uint32_t size = file.size();
-    if (size == 0 || size == invalidFileSize) return nullptr;
+    if (size == 0 || size == invalidFileSize) {
+        failedCall(systemError);
+        return nullptr;
+    }
     char* text = new (std::nothrow) char[size + 1];
     if (text == nullptr) return nullptr;
     // One read of the whole file. A byte beyond the size means the file is longer than the size
     // says (4 GiB or more, or it grew meanwhile); that list is not taken either.
     char beyond = 0;
+    clearSystemErrorCode();
     if (file.read(text, size) != size || file.read(&beyond, 1) != 0) {
+        failedCall(systemError);
         delete[] text;
         return nullptr;
     }
@@ -174,17 +184,22 @@ bool appendLines(OutputText& output, const UninstallList& list) {
 }
 
 // Writes the bytes to the temporary file and moves it over the target in one step. On failure
-// the temporary file is deleted and the target is as it was. A read-only target is refused before
-// anything is written: Windows would refuse the move, and no environment may replace it.
-bool replaceFile(const char* target, const char* temporary, const char* bytes, uint32_t count) {
-    if (isReadOnlyFile(target)) return false;
+// the temporary file is deleted and the target is as it was, and the code of the call that failed
+// goes to `systemError`. A read-only target is refused before anything is written, with the code
+// of access denied: Windows would refuse the move, and no environment may replace it.
+bool replaceFile(const char* target, const char* temporary, const char* bytes, uint32_t count, uint32_t* systemError) {
+    if (isReadOnlyFile(target)) {
+        refuse(Refusal::AccessDenied);
+        return failedCall(systemError);
+    }
     FileHandle file;
-    if (!file.openWrite(temporary)) return false;
-    const bool written = file.write(bytes, count) == count;
+    if (!file.openWrite(temporary)) return failedCall(systemError);
+    clearSystemErrorCode();
+    bool replaced = file.write(bytes, count) == count || failedCall(systemError);
     file.close();
-    if (written && moveReplacing(temporary, target)) return true;
-    deleteFile(temporary);
-    return false;
+    replaced = replaced && (moveReplacing(temporary, target) || failedCall(systemError));
+    if (!replaced) deleteFile(temporary);
+    return replaced;
 }
 
 }  // namespace
@@ -214,7 +229,8 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
     return true;
 }
 
-bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar) {
+bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
+                        uint32_t* systemError) {
     char temporary[uninstallPathBufferSize];
     if (!joinText(temporary, sizeof temporary, {path, uninstallListTemporarySuffix})) return false;
     OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
@@ -222,7 +238,7 @@ bool writeUninstallList(const char* path, const UninstallList& plain, const Unin
     bool written = appendLines(output, plain) && appendLines(output, dollar);
     if (written) {
         output.bytes[output.used] = '\0';
-        written = replaceFile(path, temporary, output.bytes, output.used + 1);
+        written = replaceFile(path, temporary, output.bytes, output.used + 1, systemError);
     }
     delete[] output.bytes;
     return written;
@@ -239,16 +255,17 @@ void releaseUninstallList(UninstallList& list) {
     list = UninstallList{};
 }
 
-bool mergeUninstallList(const char* folder, const char* const* names) {
+bool mergeUninstallList(const char* folder, const char* const* names, uint32_t* systemError) {
+    if (systemError != nullptr) *systemError = 0;
     char path[uninstallPathBufferSize];
     if (!joinText(path, sizeof path, {folder, "\\", uninstallListName})) return false;
-    char* text = readListText(path);
+    char* text = readListText(path, systemError);
     if (text == nullptr) return false;
     UninstallList plain{};
     UninstallList dollar{};
     bool merged = parseUninstallText(text, plain, dollar);
     delete[] text;
-    merged = merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar);
+    merged = merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar, systemError);
     releaseUninstallList(plain);
     releaseUninstallList(dollar);
     return merged;

@@ -52,8 +52,10 @@ inline constexpr uint32_t uninstallOutputInitialCapacity = 0x10000;
 // False, with the list left byte for byte as it was and no temporary file left behind, when the
 // list is missing or empty, its size cannot be determined, a read brings fewer bytes than its
 // size, memory runs out, the folder is too long, or the list cannot be replaced (it is
-// read-only, or another program holds it open). The list is never created.
-bool mergeUninstallList(const char* folder, const char* const* names);
+// read-only, or another program holds it open). The list is never created. When `systemError`
+// is given it receives the system's code of the call that failed (a read-only list counts as
+// access denied), or 0 when no call failed.
+bool mergeUninstallList(const char* folder, const char* const* names, uint32_t* systemError = nullptr);
 
 // Splits a NUL-terminated text into lines and appends each line that is new to its list: lines
 // whose first byte after the leading blanks is "$" to `dollar`, all others to `plain`. A line
@@ -71,8 +73,10 @@ bool addUninstallNames(const char* const* names, UninstallList& plain);
 
 // Replaces the file at `path` with every line of `plain`, then every line of `dollar`, each
 // followed by LF, and one NUL at the end. The text goes to "<path>.new" first, which is then
-// moved over `path` in one step; on any failure that file is deleted and `path` is unchanged.
-bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar);
+// moved over `path` in one step; on any failure that file is deleted and `path` is unchanged, and
+// the code of a call that failed goes to `systemError` when it is given.
+bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
+                        uint32_t* systemError = nullptr);
 
 // Releases every line and the index; the list is then empty and can be used again.
 void releaseUninstallList(UninstallList& list);

@@ -10,6 +10,7 @@
 #include "engine/file_system.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
+#include "engine/text_join.h"
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
 
@@ -75,6 +76,15 @@ bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint3
     return false;
 }
 
+// Records a failure in the report, when there is one, unless an earlier failure is recorded: a
+// failed merge, which decides the result, replaces a failed pruning, which does not.
+void recordFailure(UpdateRunReport* report, RunStep step, const char* name, uint32_t systemError) {
+    if (report == nullptr || (report->failedStep != RunStep::None && report->failedStep != RunStep::Prune)) return;
+    report->failedStep = step;
+    joinText(report->failedName, sizeof report->failedName, {name});  // every name fits the path buffer
+    report->systemError = systemError;
+}
+
 enum class StepOutcome { Next, Stop };
 
 struct RunState {
@@ -86,16 +96,27 @@ struct RunState {
     TargetNameList targets;
     uint8_t* chunk;
     UpdateResult& result;
+    UpdateRunReport* report;
 };
+
+// Ends the run's staging with `result`, recording the step, the entry's name and the system's code.
+StepOutcome fail(RunState& run, RunStep step, const char* name, UpdateResult result, uint32_t systemError) {
+    run.result = result;
+    recordFailure(run.report, step, name, systemError);
+    return StepOutcome::Stop;
+}
 
 // Stages entry i: resolves its target name, copies it into "<folder>\<target>.tmp" while folding
 // its bytes into a check value, and verifies the copy. Next when the entry passed.
 StepOutcome stageEntry(RunState& run, uint32_t i) {
     const Display& display = run.display;
-    if (!run.archive.isEntryReachable(i)) return StepOutcome::Stop;  // a wrapped position names other bytes
-    if (!run.executable.seek(run.archive.dataPosition(i))) return StepOutcome::Stop;
-
     const ArchiveEntry entry = run.archive.entry(i);
+    clearSystemErrorCode();  // a position refused before any call fails none
+    // A wrapped position names other bytes.
+    if (!run.archive.isEntryReachable(i) || !run.executable.seek(run.archive.dataPosition(i))) {
+        return fail(run, RunStep::Read, entry.name, PayloadDamaged, systemErrorCode());
+    }
+
     char lowered[runPathBufferSize];
     std::strcpy(lowered, entry.name);  // index names are at most 96 bytes
     lowerCaseName(lowered);
@@ -103,7 +124,9 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     const char* target = record != nullptr ? record->name : entry.name;
 
     // A damaged payload must not write outside the install folder, nor put two files into one.
-    if (!isSafeTargetName(target) || collidesWithOtherFile(target, run.targets, i)) return StepOutcome::Stop;
+    if (!isSafeTargetName(target) || collidesWithOtherFile(target, run.targets, i)) {
+        return fail(run, RunStep::Name, target, PayloadDamaged, 0);
+    }
 
     char stagingPath[runPathBufferSize];
     char label[runPathBufferSize];
@@ -111,8 +134,7 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     if (!composePath(stagingPath, sizeof stagingPath, run.folder, target, stagingSuffix) ||
         !composePath(targetPath, sizeof targetPath, run.folder, target, "") ||
         std::strlen(target) + sizeof labelSuffix > sizeof label) {
-        run.result = FileWriteFailed;
-        return StepOutcome::Stop;
+        return fail(run, RunStep::Path, target, FileWriteFailed, 0);
     }
     run.targets[i] = target;
 
@@ -125,25 +147,23 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     // A staging file left read-only by an earlier run must not block this one.
     setAttributesNormal(stagingPath);
     FileHandle staging;
-    if (!staging.openWrite(stagingPath)) {
-        run.result = FileWriteFailed;
-        return StepOutcome::Stop;
-    }
+    if (!staging.openWrite(stagingPath)) return fail(run, RunStep::Open, target, FileWriteFailed, systemErrorCode());
 
     CheckValue value;
     value.reset();
-    bool copyFailed = false;
+    StepOutcome copied = StepOutcome::Next;
     for (uint32_t done = 0; done < entry.size;) {
         if (display.stopRequested()) break;
         const uint32_t length = entry.size - done < runChunkSize ? entry.size - done : runChunkSize;
+        clearSystemErrorCode();  // a read or write that comes back short may fail no call
         if (run.executable.read(run.chunk, length) < length) {
-            copyFailed = true;
+            copied = fail(run, RunStep::Read, target, PayloadDamaged, systemErrorCode());
             break;
         }
         value.update(run.chunk, length);
+        clearSystemErrorCode();
         if (staging.write(run.chunk, length) < length) {
-            run.result = FileWriteFailed;
-            copyFailed = true;
+            copied = fail(run, RunStep::Write, target, FileWriteFailed, systemErrorCode());
             break;
         }
         done += length;
@@ -153,16 +173,16 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     }
     staging.close();
 
-    if (copyFailed || display.stopRequested()) return StepOutcome::Stop;
+    if (copied == StepOutcome::Stop || display.stopRequested()) return StepOutcome::Stop;
     if (record != nullptr && std::memcmp(value.bytes(), record->checkValue, sizeof record->checkValue) != 0) {
-        return StepOutcome::Stop;
+        return fail(run, RunStep::Verify, target, PayloadDamaged, 0);
     }
     display.position(display.controls.overallBar, i + 1);
     return display.pump() ? StepOutcome::Next : StepOutcome::Stop;
 }
 
-// Moves every staging file over its target in index order; stops at the first failed move and
-// moves nothing back.
+// Moves every staging file over its target in index order; stops at the first failed move, which it
+// records, and moves nothing back.
 bool commitEntries(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
     for (uint32_t i = 0; i < count; ++i) {
         char stagingPath[runPathBufferSize];
@@ -170,7 +190,10 @@ bool commitEntries(const char* folder, const TargetNameList targets, uint32_t co
         composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix);
         composePath(targetPath, sizeof targetPath, folder, targets[i], "");
         setAttributesNormal(targetPath);
-        if (!moveReplacing(stagingPath, targetPath)) return false;
+        if (!moveReplacing(stagingPath, targetPath)) {
+            recordFailure(report, RunStep::Move, targets[i], systemErrorCode());
+            return false;
+        }
         if (report != nullptr) std::strcpy(report->installed[report->installedCount++], targets[i]);
     }
     return true;
@@ -192,7 +215,10 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     UpdateResult result = PayloadDamaged;
     const uint32_t count = archive.entryCount();
     std::unique_ptr<const char*[]> targets(new (std::nothrow) const char*[count + 1]());
-    if (!targets) return FileWriteFailed;
+    if (!targets) {
+        recordFailure(report, RunStep::Memory, "", 0);
+        return FileWriteFailed;
+    }
 
     VersionList versions;
     if (const auto listIndex = archive.findEntry(versionListKey))
@@ -205,8 +231,11 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     display.pump();
 
     std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[runChunkSize]);
-    if (!chunk) return FileWriteFailed;  // nothing staged yet
-    RunState run{folder, display, executable, archive, versions, targets.get(), chunk.get(), result};
+    if (!chunk) {
+        recordFailure(report, RunStep::Memory, "", 0);
+        return FileWriteFailed;  // nothing staged yet
+    }
+    RunState run{folder, display, executable, archive, versions, targets.get(), chunk.get(), result, report};
     uint32_t staged = 0;
     while (staged < count && !display.stopRequested() && stageEntry(run, staged) == StepOutcome::Next) ++staged;
     chunk.reset();
@@ -215,8 +244,16 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
         if (!commitEntries(folder, targets.get(), count, report)) {
             result = FileWriteFailed;
         } else {
-            VersionList::pruneInstalled(folder);
-            result = mergeUninstallList(folder, targets.get()) ? Ok : UninstallListFailed;
+            // An existing version list left unpruned is recorded, but the run has installed its files.
+            uint32_t systemError = 0;
+            if (!VersionList::pruneInstalled(folder, &systemError)) {
+                recordFailure(report, RunStep::Prune, versionListName, systemError);
+            }
+            result = Ok;
+            if (!mergeUninstallList(folder, targets.get(), &systemError)) {
+                result = UninstallListFailed;
+                recordFailure(report, RunStep::Merge, uninstallListName, systemError);
+            }
         }
     }
     deleteStagingFiles(folder, targets.get(), count);
@@ -229,9 +266,16 @@ UpdateResult runUpdateFromPatch(const char* patchPath, const char* installFolder
                                 UpdateRunReport* report) {
     const Display display{host, host.takeControls(host.context)};
     FileHandle executable;
-    executable.openRead(patchPath);  // a failed open shows as a damaged payload
+    // A failed open shows as a damaged payload; the archive makes no call on a closed handle, and
+    // a payload too short or too large fails no call, so the code is the open's or a read's.
+    clearSystemErrorCode();
+    executable.openRead(patchPath);
     PayloadArchive archive;
     UpdateResult result = archive.open(executable);
+    if (result != Ok) {
+        recordFailure(report, result == FileWriteFailed ? RunStep::Memory : RunStep::Read, "",
+                      result == PayloadDamaged ? systemErrorCode() : 0);
+    }
     if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report);
     executable.close();
     if (host.cancelFlag(host.context)) result = Cancelled;

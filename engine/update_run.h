@@ -27,11 +27,36 @@ inline constexpr uint32_t runPathBufferSize = 260;
 #endif
 inline constexpr uint32_t runChunkSize = VENNHOLT_RUN_CHUNK_SIZE;
 
+// The step of the run at which it failed.
+enum class RunStep : uint8_t { None, Name, Path, Open, Read, Write, Verify, Move, Prune, Merge, Memory };
+inline constexpr const char* runStepNames[] = {"",       "name", "path",  "open",  "read",  "write",
+                                               "verify", "move", "prune", "merge", "memory"};
+
 // What a run did besides its result, for callers that report it. Plain storage, so that the run
 // allocates nothing for it: a patch has at most 32 entries and each target path fits the path buffer.
+//
+// The run's first failure is recorded, and no later one (a failed clean-up) replaces it; a stop
+// records nothing. The steps, with the result each gives:
+//   Read    the payload cannot be opened or its index read (no name; TooManyEntries for more than
+//           32 entries), or an entry is unreachable or reads short: PayloadDamaged
+//   Name    a target name is refused, or shares a file with another entry's: PayloadDamaged
+//   Verify  a staged copy differs from its version record: PayloadDamaged
+//   Path    a path would not fit the path buffer: FileWriteFailed
+//   Open, Write  a staging file cannot be created, or a write to it falls short: FileWriteFailed
+//   Move    a staging file cannot be moved over its target during the commit: FileWriteFailed
+//   Memory  an allocation of the run fails (no name): FileWriteFailed
+//   Prune   an existing TLX.hvl is read-only, or reading or rewriting it fails: the result stays
+//           Ok, as the files are installed
+//   Merge   uninst.lst cannot be merged: UninstallListFailed; it takes the place of a failed pruning
 struct UpdateRunReport {
     uint32_t installedCount = 0;
     char installed[maxArchiveEntries][runPathBufferSize] = {};  // target names moved over their targets, in index order
+    RunStep failedStep = RunStep::None;
+    // The entry's target name (its index name while it has none yet), "TLX.hvl" or "uninst.lst";
+    // empty for a failure of the whole payload or of memory.
+    char failedName[runPathBufferSize] = {};
+    // errno on POSIX, GetLastError() on Windows, of the call that failed; 0 when no system call failed.
+    uint32_t systemError = 0;
 };
 
 // The run on the updater's own executable, whose payload begins at 0x60000.

@@ -42,8 +42,6 @@ void copyNameField(char* destination, const uint8_t* field, uint32_t width) {
     destination[length] = '\0';
 }
 
-// Reads the installed list's header and records. False, with the handle closed, when the list is
-// missing, unreadable, of neither version, or its record block cannot be read whole.
 struct InstalledList {
     uint8_t header[versionListHeaderSize];
     VersionRecordLayout layout;
@@ -51,20 +49,37 @@ struct InstalledList {
     std::unique_ptr<uint8_t[]> block;
 };
 
-bool readInstalledList(const char* path, InstalledList& list) {
+enum class ListReading : uint8_t { Read, NotAList, Failed };
+
+ListReading failedReading(uint32_t* systemError) {
+    failedCall(systemError);
+    return ListReading::Failed;
+}
+
+// Reads the installed list's header and records. NotAList when the file is shorter than a header,
+// of neither version, or cannot hold the records its count names: there is nothing to prune.
+// Failed, with the code of the call that failed, when the file cannot be opened, a read fails, or
+// memory for the records runs out.
+ListReading readInstalledList(const char* path, InstalledList& list, uint32_t* systemError) {
     FileHandle file;
-    if (!file.openRead(path)) return false;
-    if (file.read(list.header, sizeof list.header) < sizeof list.header) return false;
+    if (!file.openRead(path)) return failedReading(systemError);
+    clearSystemErrorCode();
+    if (file.read(list.header, sizeof list.header) < sizeof list.header) {
+        return systemErrorCode() == 0 ? ListReading::NotAList : failedReading(systemError);
+    }
     const VersionListVersion version = versionListVersionOf(list.header);
-    if (version == VersionListVersion::None) return false;
+    if (version == VersionListVersion::None) return ListReading::NotAList;
     list.layout = versionRecordLayout(version);
     list.count = readU32(list.header + 12);
     uint32_t bytes = 0;
-    if (!recordBlockSize(list.count, list.layout, bytes)) return false;
-    if (!fileCanHold(file.size(), versionListHeaderSize, bytes)) return false;
-    if (bytes == 0) return true;
+    if (!recordBlockSize(list.count, list.layout, bytes)) return ListReading::NotAList;
+    if (!fileCanHold(file.size(), versionListHeaderSize, bytes)) return ListReading::NotAList;
+    if (bytes == 0) return ListReading::Read;
     list.block.reset(new (std::nothrow) uint8_t[bytes]);
-    return list.block && file.read(list.block.get(), bytes) == bytes;
+    if (!list.block) return ListReading::Failed;
+    clearSystemErrorCode();
+    if (file.read(list.block.get(), bytes) != bytes) return failedReading(systemError);
+    return ListReading::Read;
 }
 
 // Moves the kept records to the front of the block and returns their number. False when a record's
@@ -89,16 +104,18 @@ bool keepExistingRecords(const char* installFolder, InstalledList& list, uint32_
 }
 
 // Writes the header with `kept` as its count, then the kept records, to a new file at `path`.
-// False when the file cannot be created or a write stores less than asked.
-bool writeList(const char* path, const InstalledList& list, uint32_t kept) {
+// False, with the code of the call that failed, when the file cannot be created or a write stores
+// less than asked.
+bool writeList(const char* path, const InstalledList& list, uint32_t kept, uint32_t* systemError) {
     FileHandle file;
-    if (!file.openWrite(path)) return false;
+    if (!file.openWrite(path)) return failedCall(systemError);
     uint8_t header[versionListHeaderSize];
     std::memcpy(header, list.header, sizeof header);
     writeU32(header + 12, kept);
-    if (file.write(header, sizeof header) != sizeof header) return false;
+    clearSystemErrorCode();
+    if (file.write(header, sizeof header) != sizeof header) return failedCall(systemError);
     const uint32_t bytes = kept * list.layout.recordSize;  // no more than was read
-    return bytes == 0 || file.write(list.block.get(), bytes) == bytes;
+    return bytes == 0 || file.write(list.block.get(), bytes) == bytes || failedCall(systemError);
 }
 
 }  // namespace
@@ -176,17 +193,28 @@ const VersionRecord* VersionList::findRecord(const char* lowerEntryName) const {
     return nullptr;
 }
 
-void VersionList::pruneInstalled(const char* installFolder) {
+bool VersionList::pruneInstalled(const char* installFolder, uint32_t* systemError) {
+    if (systemError != nullptr) *systemError = 0;
     char listPath[pathBufferSize];
     char newPath[pathBufferSize];
-    if (!joinPath(listPath, installFolder, "TLX.hvl") || !joinPath(newPath, installFolder, versionListPruneName)) {
-        return;
+    // A missing list, or one whose paths would not fit, leaves nothing to prune and nothing failed.
+    if (!joinPath(listPath, installFolder, versionListName) ||
+        !joinPath(newPath, installFolder, versionListPruneName) || !pathExists(listPath)) {
+        return true;
     }
     // A read-only list stays as it is, as Windows would refuse to replace it.
-    if (isReadOnlyFile(listPath)) return;
+    if (isReadOnlyFile(listPath)) {
+        refuse(Refusal::AccessDenied);
+        return failedCall(systemError);
+    }
     InstalledList list{};
-    if (!readInstalledList(listPath, list)) return;
+    const ListReading reading = readInstalledList(listPath, list, systemError);
+    if (reading != ListReading::Read) return reading == ListReading::NotAList;
     uint32_t kept = 0;
-    if (!keepExistingRecords(installFolder, list, kept)) return;
-    if (!writeList(newPath, list, kept) || !moveReplacing(newPath, listPath)) deleteFile(newPath);
+    if (!keepExistingRecords(installFolder, list, kept)) return true;
+    if (writeList(newPath, list, kept, systemError) && (moveReplacing(newPath, listPath) || failedCall(systemError))) {
+        return true;
+    }
+    deleteFile(newPath);
+    return false;
 }

@@ -66,10 +66,13 @@ struct VersionList {
     // read; the header is kept but for the record count, and the version is kept. The new list is
     // written to "TLX.hvl.prune~" in the same folder and moved over the old one in one step, so the
     // installed list is either the old one or the complete new one. Nothing changes when the list
-    // is missing or unreadable, when a joined path would not fit the 260-byte path limit (a record
-    // whose file exists must never be dropped because it could not be tested), or when writing or
-    // moving fails; the temporary file is removed then.
-    static void pruneInstalled(const char* installFolder);
+    // is missing or no version list, when a joined path would not fit the 260-byte path limit (a
+    // record whose file exists must never be dropped because it could not be tested), or when the
+    // list is read-only, or reading, writing or moving fails; the temporary file is removed then.
+    // False for those last failures, which leave an existing list unpruned; `systemError`, when
+    // given, then receives the system's code of the call that failed (access denied for a
+    // read-only list), or 0 when none did (memory ran out, or a write came back short).
+    static bool pruneInstalled(const char* installFolder, uint32_t* systemError = nullptr);
 
     void clear();
 
@@ -78,6 +81,8 @@ struct VersionList {
     std::unique_ptr<VersionRecord[]> records;
 };
 
+// The installed version list in the install folder.
+inline constexpr char versionListName[] = "TLX.hvl";
 // Name of the temporary file that pruning writes next to TLX.hvl. It differs from every staging
 // name the run uses ("<target>.tmp"), so pruning never touches a file of the run.
 inline constexpr char versionListPruneName[] = "TLX.hvl.prune~";

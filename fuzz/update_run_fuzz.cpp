@@ -3,10 +3,10 @@
 // acts, 0 never; bits 4-5: 0 it reports the quit message, 1 sets the abort flag, 2 the cancel flag,
 // 3 both; bit 6: no dialog controls), a folder byte (bit 0: no uninst.lst, bit 1: no TLX.hvl, bit 2:
 // a.arc read-only), then the patch from 0x60000 on. Properties, read off the run's report and the
-// folders: a stop flag decides the result, abort over cancel; Ok and UninstallListFailed install
-// every entry, FileWriteFailed the first few, other results none; each installed target holds its
-// entry's bytes, and nothing else changes (no temporary file is left) but TLX.hvl and, for Ok,
-// uninst.lst.
+// folders: a stop flag decides the result, abort over cancel, and the report names the step of
+// every other failure; Ok and UninstallListFailed install every entry, FileWriteFailed the first
+// few, other results none; each installed target holds its entry's bytes, and nothing else changes
+// (no temporary file is left) but TLX.hvl and, for Ok, uninst.lst.
 #include <sys/stat.h>
 
 #include "engine/file_handle.h"
@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(!host.abortFlag || result == Aborted, "the abort flag decides the result");
     FUZZ_CHECK(host.abortFlag || !host.cancelFlag || result == Cancelled, "the cancel flag decides the result");
+    const bool explained = report.failedStep != RunStep::None && report.failedStep != RunStep::Prune;
+    FUZZ_CHECK(result == Aborted || result == Cancelled || explained == (result != Ok), "the report tells a failure");
     const bool complete = result == Ok || result == UninstallListFailed;
     FileHandle file;
     PayloadArchive archive;

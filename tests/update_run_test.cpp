@@ -8,6 +8,7 @@
 #include <random>
 
 #include "engine/check_value.h"
+#include "engine/file_system.h"
 #include "engine/platform/fault_injection.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
@@ -76,6 +77,9 @@ struct UpdateRunTest : testing::Test {
         const RunHost host = script.host();
         return runUpdateFromPatch(patch.c_str(), folder.c_str(), host, report);
     }
+    static std::string failure(const UpdateRunReport& report) {
+        return runStepNames[static_cast<int>(report.failedStep)] + (":"s + report.failedName);
+    }
 };
 
 TEST_F(UpdateRunTest, TypicalRunInstallsVerifiesPrunesMergesAndShowsItsProgress) {
@@ -104,9 +108,24 @@ TEST_F(UpdateRunTest, TypicalRunInstallsVerifiesPrunesMergesAndShowsItsProgress)
     after.erase("uninst.lst");
     script = ScriptedHost{};
     script.withControls = false;
-    EXPECT_EQ(run(), UninstallListFailed);
+    UpdateRunReport report;
+    EXPECT_EQ(run(&report), UninstallListFailed);
     EXPECT_EQ(difference(snapshot(folder), after), "");
     EXPECT_EQ(script.calls.size(), script.pumps) << "every call is a pump";
+    EXPECT_EQ(failure(report), "merge:uninst.lst");
+    EXPECT_NE(report.systemError, 0u) << "the failed open's";
+
+    // A read-only list is left as it is, and the report tells it with access denied: the version
+    // list (which b.arc alone does not replace) while the run succeeds, the uninstall list failing it.
+    writePatch({entries[2]});
+    for (const std::string list : {"TLX.hvl", "uninst.lst"}) {
+        restore(folder, before);
+        std::filesystem::permissions(folder + "/" + list, std::filesystem::perms::owner_read);
+        report = {};
+        EXPECT_EQ(run(&report), list == "TLX.hvl" ? Ok : UninstallListFailed);
+        EXPECT_EQ(failure(report), (list == "TLX.hvl" ? "prune:" : "merge:") + list);
+        EXPECT_EQ(report.systemError, refusalCode(Refusal::AccessDenied)) << list;
+    }
 }
 
 // A stop leaves the folder as it was, and nothing is displayed or pumped after the pump that brought
@@ -131,7 +150,9 @@ TEST_F(UpdateRunTest, StopsLeaveTheFolderAsItWas) {
         script.quitAtPump = test.quitAt;
         script.abortAtPump = test.abortAt;
         script.cancelAtPump = test.cancelAt;
-        EXPECT_EQ(run(), test.expected) << test.what;
+        UpdateRunReport report;
+        EXPECT_EQ(run(&report), test.expected) << test.what;
+        EXPECT_EQ(failure(report), ":") << test.what << ": a stop records nothing";
         EXPECT_EQ(difference(snapshot(folder), before), "") << test.what;
         EXPECT_EQ(script.calls.back(), "pump " + std::to_string(std::max({test.quitAt, test.abortAt, test.cancelAt})))
             << test.what;
@@ -149,48 +170,53 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
     const Bytes e = bytesOf("e");
     const auto listOf = [&](const std::string& name) { return *makeVersionList({{name, checkValueOf(e)}}); };
     const std::string deep = std::string(230, 'd') + "\\e";  // joined with the folder, past 260 bytes
+    const Bytes climbing = listOf("..\\evil.arc");
     std::vector<PayloadEntrySource> many(33, {"f", e});
     for (int i = 0; i < 33; ++i) many[i].name += std::to_string(i);
     constexpr FaultOperation none = FaultOperation::Count;
     const struct {
         const char* what;
         std::vector<PayloadEntrySource> payload;  // empty: the typical patch
-        FaultOperation fault;
-        uint32_t nth;
         UpdateResult expected;
+        std::string failure;  // the report's step and name
+        FaultOperation fault = none;
+        uint32_t nth = 0;
     } cases[] = {
-        {"the last entry does not match its record", damaged(4), none, 0, PayloadDamaged},
-        {"33 entries", many, none, 0, TooManyEntries},
-        {"an entry name climbing out", {{"a.arc", e}, {"..\\evil.arc", e}}, none, 0, PayloadDamaged},
-        {"a record name climbing out", {{"evil.arc", e}, {"TLX.hvl", listOf("..\\evil.arc")}}, none, 0, PayloadDamaged},
-        {"two entries, one target", {{"a.arc", e}, {"A.ARC", e}}, none, 0, PayloadDamaged},
-        {"an entry named after another's staging file", {{"a.arc", e}, {"a.arc.tmp", e}}, none, 0, PayloadDamaged},
-        {"a staging file named after a later entry", {{"A.ARC.TMP", e}, {"a.arc", e}}, none, 0, PayloadDamaged},
-        {"the merge's temporary file", {{"uninst.lst.new", e}}, none, 0, PayloadDamaged},
-        {"the pruning's temporary file", {{"TLX.HVL.PRUNE~", e}}, none, 0, PayloadDamaged},
-        {"\"/\" and \"\\\" name one file", {{"sub/a.arc", e}, {"SUB\\A.ARC", e}}, none, 0, PayloadDamaged},
-        {"a staging file named with the other separator", {{"sub\\a", e}, {"sub/a.tmp", e}}, none, 0, PayloadDamaged},
-        {"a trailing dot, which Windows strips", {{"a.arc.", e}}, none, 0, PayloadDamaged},
-        {"a trailing space", {{"sub \\a.arc", e}}, none, 0, PayloadDamaged},
-        {"a device name", {{"nul", e}}, none, 0, PayloadDamaged},
-        {"a device name with an extension", {{"sub\\Com1.arc", e}}, none, 0, PayloadDamaged},
-        {"a stream", {{"a.arc:x", e}}, none, 0, PayloadDamaged},
-        {"a wildcard", {{"a?.arc", e}}, none, 0, PayloadDamaged},
-        {"a control character", {{"a\x01.arc", e}}, none, 0, PayloadDamaged},
-        {"no memory for the archive's index", {}, none, ~0u, FileWriteFailed},
-        {"a path over 260 bytes", {{"e", e}, {"TLX.hvl", listOf(deep)}}, none, 0, FileWriteFailed},
-        {"the patch cannot be opened", {}, FaultOperation::Open, 1, PayloadDamaged},
-        {"a read of the payload fails", {}, FaultOperation::Read, 5, PayloadDamaged},
-        {"a staging file cannot be created", {}, FaultOperation::Open, 2, FileWriteFailed},
-        {"a staging write fails", {}, FaultOperation::Write, 1, FileWriteFailed},
+        {"the last entry does not match its record", damaged(4), PayloadDamaged, "verify:TLX.exe"},
+        {"33 entries", many, TooManyEntries, "read:"},
+        {"an entry name climbing out", {{"a.arc", e}, {"..\\evil.arc", e}}, PayloadDamaged, "name:..\\evil.arc"},
+        {"a record name climbing out", {{"evil.arc", e}, {"TLX.hvl", climbing}}, PayloadDamaged, "name:..\\evil.arc"},
+        {"two entries, one target", {{"a.arc", e}, {"A.ARC", e}}, PayloadDamaged, "name:A.ARC"},
+        {"the staging file of an earlier entry", {{"a.arc", e}, {"a.arc.tmp", e}}, PayloadDamaged, "name:a.arc.tmp"},
+        {"a staging file named after a later entry", {{"A.ARC.TMP", e}, {"a.arc", e}}, PayloadDamaged, "name:a.arc"},
+        {"the merge's temporary file", {{"uninst.lst.new", e}}, PayloadDamaged, "name:uninst.lst.new"},
+        {"the pruning's temporary file", {{"TLX.HVL.PRUNE~", e}}, PayloadDamaged, "name:TLX.HVL.PRUNE~"},
+        {"\"/\" and \"\\\" name one file", {{"sub/a.arc", e}, {"SUB\\A.ARC", e}}, PayloadDamaged, "name:SUB\\A.ARC"},
+        {"a staging file, other separator", {{"sub\\a", e}, {"sub/a.tmp", e}}, PayloadDamaged, "name:sub/a.tmp"},
+        {"a trailing dot, which Windows strips", {{"a.arc.", e}}, PayloadDamaged, "name:a.arc."},
+        {"a trailing space", {{"sub \\a.arc", e}}, PayloadDamaged, "name:sub \\a.arc"},
+        {"a device name", {{"nul", e}}, PayloadDamaged, "name:nul"},
+        {"a device name with an extension", {{"sub\\Com1.arc", e}}, PayloadDamaged, "name:sub\\Com1.arc"},
+        {"a stream", {{"a.arc:x", e}}, PayloadDamaged, "name:a.arc:x"},
+        {"a wildcard", {{"a?.arc", e}}, PayloadDamaged, "name:a?.arc"},
+        {"a control character", {{"a\x01.arc", e}}, PayloadDamaged, "name:a\x01.arc"},
+        {"no memory for the archive's index", {}, FileWriteFailed, "memory:", none, ~0u},
+        {"a path over 260 bytes", {{"e", e}, {"TLX.hvl", listOf(deep)}}, FileWriteFailed, "path:" + deep},
+        {"the patch cannot be opened", {}, PayloadDamaged, "read:", FaultOperation::Open, 1},
+        {"a read of the payload fails", {}, PayloadDamaged, "read:a.arc", FaultOperation::Read, 5},
+        {"a staging file cannot be created", {}, FileWriteFailed, "open:a.arc", FaultOperation::Open, 2},
+        {"a staging write fails", {}, FileWriteFailed, "write:a.arc", FaultOperation::Write, 1},
     };
     for (const auto& test : cases) {
         writePatch(test.payload.empty() ? entries : test.payload);
         if (test.fault != none) injectFault(test.fault, test.nth, FaultEffect::Fail);
         failArrayAllocations = test.nth == ~0u;
-        const UpdateResult result = run();
+        UpdateRunReport report;
+        const UpdateResult result = run(&report);
         failArrayAllocations = false;
         EXPECT_EQ(result, test.expected) << test.what;
+        EXPECT_EQ(failure(report), test.failure) << test.what;
+        EXPECT_EQ(report.systemError, test.fault != none ? refusalCode(Refusal::InjectedFault) : 0) << test.what;
         clearFaults();
         EXPECT_FALSE(std::filesystem::exists(temp.file("evil.arc"))) << test.what;
         EXPECT_EQ(difference(snapshot(folder), before), "") << test.what;
@@ -215,6 +241,13 @@ TEST_F(UpdateRunTest, EveryFaultLeavesWhatTheResultAllowsAndARerunRecovers) {
             UpdateRunReport report;
             const UpdateResult result = run(&report);
             clearFaults();
+            // The failure behind the result, with the fault's code unless a read (1) or write (2) came back short.
+            const bool shortTransfer = trial >= count && (kind == 1 || kind == 2);
+            const bool recorded = report.failedStep != RunStep::None;
+            EXPECT_EQ(report.systemError, recorded && !shortTransfer ? refusalCode(Refusal::InjectedFault) : 0) << what;
+            EXPECT_EQ(result == Ok, !recorded || report.failedStep == RunStep::Prune) << what;
+            EXPECT_TRUE(report.failedStep != RunStep::Move || report.failedName == entries[report.installedCount].name)
+                << what;
             const Snapshot now = snapshot(folder);
             Snapshot allowed = before;  // entries are moved in index order
             for (uint32_t i = 0; i < report.installedCount; ++i) allowed[entries[i].name] = entries[i].bytes;

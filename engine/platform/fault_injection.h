@@ -10,7 +10,8 @@ enum class FaultEffect : uint8_t { None, Fail, Short };
 
 #ifdef VENNHOLT_FAULT_INJECTION
 // Makes the nth (1-based) operation of that kind, counted from now, have `effect`; a Short
-// transfer moves half of what was asked (0 bytes for a request of 1). Resets every counter.
+// transfer moves half of what was asked (0 bytes for a request of 1). Resets every counter. An
+// operation that fails leaves the system's error code of an injected fault.
 void injectFault(FaultOperation operation, uint32_t nth, FaultEffect effect);
 // No more faults; counting goes on.
 void clearFaults();

@@ -10,24 +10,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/file_system.h"
 #include "engine/platform/posix/native_path.h"
 
 namespace {
 
 // Opens and locks without waiting; the descriptor, or -1 when the file is missing, is a folder,
 // is read-only (no write bit at all, the counterpart of the read-only attribute, refused even to
-// root) for a writer, or is held by another handle in a way the lock forbids.
+// root) for a writer, or is held by another handle in a way the lock forbids. The two refusals
+// the system would not make itself get the code of a refusal.
 int openLocked(const char* path, int flags, int lock) {
     const int fd = ::open(toNativePath(path).c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     struct stat status {};
     const bool writing = (flags & O_ACCMODE) != O_RDONLY;
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || (writing && (status.st_mode & 0222) == 0) ||
-        ::flock(fd, lock | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
+    if (::fstat(fd, &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            refuse(Refusal::Folder);
+        } else if (writing && (status.st_mode & 0222) == 0) {
+            refuse(Refusal::AccessDenied);
+        } else if (::flock(fd, lock | LOCK_NB) == 0) {
+            return fd;
+        }
     }
-    return fd;
+    ::close(fd);  // succeeding, it leaves the code of the call that failed as it is
+    return -1;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The file-system calls on POSIX, keeping the Win32 contract: a file without any write permission
 // bit stands for a read-only file (refused as a move target or for deletion, even to root), and a
-// file locked by a FileHandle cannot be replaced.
+// file locked by a FileHandle cannot be replaced. What is refused here gets the code of a refusal.
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -41,9 +42,11 @@ bool moveReplacing(const char* from, const char* to) {
     const std::string source = toNativePath(from);
     const std::string target = toNativePath(to);
     struct stat status {};
-    if (::stat(source.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return false;
+    if (::stat(source.c_str(), &status) != 0) return false;
+    if (S_ISDIR(status.st_mode)) return refuse(Refusal::Folder);
     if (::stat(target.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode) || isReadOnly(status) || !isFree(target)) return false;
+        if (S_ISDIR(status.st_mode)) return refuse(Refusal::Folder);
+        if (isReadOnly(status) || !isFree(target)) return refuse(Refusal::AccessDenied);
     }
     return ::rename(source.c_str(), target.c_str()) == 0;
 }
@@ -51,7 +54,9 @@ bool moveReplacing(const char* from, const char* to) {
 bool deleteFile(const char* path) {
     const std::string native = toNativePath(path);
     struct stat status {};
-    if (::lstat(native.c_str(), &status) != 0 || S_ISDIR(status.st_mode) || isReadOnly(status)) return false;
+    if (::lstat(native.c_str(), &status) != 0) return false;
+    if (S_ISDIR(status.st_mode)) return refuse(Refusal::Folder);
+    if (isReadOnly(status)) return refuse(Refusal::AccessDenied);
     return ::unlink(native.c_str()) == 0;
 }
 
@@ -74,4 +79,18 @@ bool ownExecutablePath(char* buffer, uint32_t size) {
     std::memcpy(buffer, path, kept);
     buffer[kept] = '\0';
     return true;
+}
+
+uint32_t systemErrorCode() { return static_cast<uint32_t>(errno); }
+
+void clearSystemErrorCode() { errno = 0; }
+
+uint32_t refusalCode(Refusal refusal) {
+    constexpr int codes[] = {EACCES, EISDIR, EIO};
+    return static_cast<uint32_t>(codes[static_cast<unsigned>(refusal)]);
+}
+
+bool refuse(Refusal refusal) {
+    errno = static_cast<int>(refusalCode(refusal));
+    return false;
 }

@@ -21,3 +21,18 @@ bool isReadOnlyFile(const char* path) {
 bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool ownExecutablePath(char* buffer, uint32_t size) { return GetModuleFileNameA(nullptr, buffer, size) != 0; }
+
+uint32_t systemErrorCode() { return GetLastError(); }
+
+void clearSystemErrorCode() { SetLastError(ERROR_SUCCESS); }
+
+// Windows denies access to a folder opened or replaced as a file, so both refusals read alike.
+uint32_t refusalCode(Refusal refusal) {
+    constexpr DWORD codes[] = {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_WRITE_FAULT};
+    return codes[static_cast<unsigned>(refusal)];
+}
+
+bool refuse(Refusal refusal) {
+    SetLastError(refusalCode(refusal));
+    return false;
+}
