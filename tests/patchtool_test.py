@@ -198,7 +198,8 @@ def apply_patch():  # returns the folder an uninterrupted run leaves
 def test_apply_installs_a_patch():
     expected = apply_patch()
     report = run_json("apply", "setup.exe", "--folder", "game/")
-    assert report == {"result": "Ok", "code": "0x00000000", "installed": ["a.arc", "b.arc", "Big.ARC", "TLX.hvl"]}, report
+    assert report == {"result": "Ok", "code": "0x00000000", "installed": ["a.arc", "b.arc", "Big.ARC", "TLX.hvl"],
+                      "failure": None}, report
     assert not difference(folder_state("game"), expected), difference(folder_state("game"), expected)
 
 
@@ -208,12 +209,15 @@ def test_apply_refuses_a_damaged_patch():
         file.seek(PAYLOAD_OFFSET + 16 + 4 * 128)
         file.write(b"!")
     before = folder_state("game")
-    assert run("apply", "setup.exe", "--folder", "game", status=1)[0] == b"PayloadDamaged (0x80000001)\n"
+    assert run("apply", "setup.exe", "--folder", "game", status=1)[0] == \
+        b"PayloadDamaged (0x80000001): a.arc: verify: the copy differs from its version record\n"
     assert not difference(folder_state("game"), before), difference(folder_state("game"), before)
     os.remove("game/uninst.lst")  # without a version list an entry is installed unverified; without uninst.lst, not merged
     write_folder(".", {"setup.exe": patch([("a.arc", b"new a")])})
-    assert run_json("apply", "setup.exe", "--folder", "game", status=1) == {
-        "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"]}
+    failed = run_json("apply", "setup.exe", "--folder", "game", status=1)
+    assert failed | {"failure": failed["failure"] | {"systemError": 0, "reason": ""}} == {
+        "result": "UninstallListFailed", "code": "0x80000005", "installed": ["a.arc"],
+        "failure": {"name": "uninst.lst", "step": "merge", "systemError": 0, "reason": ""}}, failed
     assert folder_state("game") == {"a.arc": b"new a", "kept.arc": b"kept"}
 
 

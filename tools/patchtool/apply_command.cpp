@@ -8,6 +8,7 @@
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
+#include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 #include "tools/patchtool/terminal_host.h"
 
@@ -15,12 +16,51 @@ namespace {
 
 constexpr const char* command = "apply";
 
+// Why a step failed when no system call did.
+std::string stepReason(const UpdateRunReport& report) {
+    if (report.systemError != 0) return describeSystemError(report.systemError);
+    switch (report.failedStep) {
+        case RunStep::Name:
+            return "a name the updater refuses, or one file for two entries";
+        case RunStep::Path:
+            return "the path would pass the 259 bytes Windows allows";
+        case RunStep::Read:
+            return "the patch ends before its data does";
+        case RunStep::Write:
+            return "the disk took only part of it";
+        case RunStep::Verify:
+            return "the copy differs from its version record";
+        case RunStep::Memory:
+            return "out of memory";
+        default:
+            return "failed";
+    }
+}
+
+// "NAME: STEP: REASON" of the report's failure; empty when it records none.
+std::string describeFailure(const UpdateRunReport& report) {
+    if (report.failedStep == RunStep::None) return "";
+    const std::string name = codePage932ToUtf8(report.failedName, std::strlen(report.failedName));
+    return (name.empty() ? "" : name + ": ") + runStepNames[static_cast<int>(report.failedStep)] + ": " +
+           stepReason(report);
+}
+
 void printReportJson(UpdateResult result, const UpdateRunReport& report) {
     Json installed = Json::array();
     for (uint32_t i = 0; i < report.installedCount; ++i) {
         installed.push_back(codePage932ToUtf8(report.installed[i], std::strlen(report.installed[i])));
     }
-    printJson({{"result", resultName(result)}, {"code", resultCode(result)}, {"installed", installed}});
+    Json failure;  // null when nothing failed
+    if (report.failedStep != RunStep::None) {
+        failure = {{"name", codePage932ToUtf8(report.failedName, std::strlen(report.failedName))},
+                   {"step", runStepNames[static_cast<int>(report.failedStep)]},
+                   {"systemError", report.systemError},
+                   {"reason", stepReason(report)}};
+    }
+    printJson({{"result", resultName(result)},
+               {"code", resultCode(result)},
+               {"installed", installed},
+               {"failure", failure}});
 }
 
 int run(const ParsedArguments& arguments) {
@@ -46,11 +86,16 @@ int run(const ParsedArguments& arguments) {
     const UpdateResult result = runUpdateFromPatch(patch.c_str(), folder.c_str(), host, &report);
     endTerminalRun(progress);
 
+    const std::string failure = describeFailure(report);
     if (arguments.has("json")) {
         printReportJson(result, report);
+    } else if (result != Ok && !failure.empty()) {
+        std::printf("%s: %s\n", describeResult(result).c_str(), failure.c_str());
     } else {
         std::printf("%s\n", describeResult(result).c_str());
     }
+    // The files are installed, but the installed version list still names files that are gone.
+    if (result == Ok && !failure.empty()) printError(command, "warning: " + failure + " (TLX.hvl was not pruned)");
     return result == Ok ? exitOk : exitFailed;
 }
 
@@ -67,11 +112,14 @@ const Command applyCommand = {
     "uninst.lst. A failure before the moves leaves DIR as it was. Ctrl-C stops the run the same way\n"
     "(result Cancelled).\n"
     "\n"
-    "Prints the result, for example 'Ok (0x00000000)' or 'PayloadDamaged (0x80000001)'; a progress\n"
-    "line is shown on standard error when it is a terminal.\n"
+    "Prints the result, for example 'Ok (0x00000000)'; a failed run also names the file, the step\n"
+    "(name, path, open, read, write, verify, move, prune, merge or memory) and the system's reason:\n"
+    "'FileWriteFailed (0x80000004): data3.arc: move: permission denied'. A progress line is shown\n"
+    "on standard error when it is a terminal.\n"
     "\n"
     "  --folder DIR   the game's install folder (required)\n"
-    "  --json         print {\"result\": NAME, \"code\": \"0x...\", \"installed\": [target names]}\n"
+    "  --json         print {\"result\": NAME, \"code\": \"0x...\", \"installed\": [target names],\n"
+    "                 \"failure\": null or {\"name\": ..., \"step\": ..., \"systemError\": N, \"reason\": ...}}\n"
     "\n"
     "Exit status: 0 when the result is Ok, 1 otherwise, 2 when the command line is wrong.\n",
     {{"folder", true}, {"json", false}},
