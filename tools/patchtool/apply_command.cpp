@@ -57,10 +57,8 @@ void printReportJson(UpdateResult result, const UpdateRunReport& report) {
                    {"systemError", report.systemError},
                    {"reason", stepReason(report)}};
     }
-    printJson({{"result", resultName(result)},
-               {"code", resultCode(result)},
-               {"installed", installed},
-               {"failure", failure}});
+    printJson(
+        {{"result", resultName(result)}, {"code", resultCode(result)}, {"installed", installed}, {"failure", failure}});
 }
 
 int run(const ParsedArguments& arguments) {

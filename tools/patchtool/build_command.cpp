@@ -298,8 +298,7 @@ bool reportComparison(const ReleaseComparison& comparison) {
                     change.change == FileChange::Removed ? "  (not in NEW; a patch cannot remove it)" : "");
         removed += change.change == FileChange::Removed ? 1 : 0;
     }
-    std::printf("%-9s  %zu files\nversion list: %s\n", "unchanged", comparison.unchanged,
-                comparison.listNote.c_str());
+    std::printf("%-9s  %zu files\nversion list: %s\n", "unchanged", comparison.unchanged, comparison.listNote.c_str());
     if (removed > 0) {
         printError(command, "warning: the " + std::to_string(removed) +
                                 " removed files stay in players' installs; a patch cannot remove files");
@@ -338,10 +337,11 @@ int run(const ParsedArguments& arguments) {
     if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order") || arguments.has("base"))) {
         return usageError(command, "--base, --hvl-from and --order go with --from DIR");
     }
-    if (arguments.has("base") && (arguments.has("hvl") || arguments.has("hvl-from") || arguments.has("order") ||
-                                  !arguments.operands.empty())) {
-        return usageError(command, "--base chooses the files and the version list itself; leave out --hvl, "
-                                   "--hvl-from, --order and NAMEs");
+    if (arguments.has("base") &&
+        (arguments.has("hvl") || arguments.has("hvl-from") || arguments.has("order") || !arguments.operands.empty())) {
+        return usageError(command,
+                          "--base chooses the files and the version list itself; leave out --hvl, "
+                          "--hvl-from, --order and NAMEs");
     }
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
     const std::string stubPath = arguments.has("stub") ? arguments.value("stub") : defaultStub;
@@ -377,8 +377,8 @@ int run(const ParsedArguments& arguments) {
         printError(command, error);
         return exitFailed;
     }
-    if (!dryRun && (!writePatch(stubPath, stubSize, head, entries, records, recordsGiven, patch, error) ||
-                    !patch.commit(error))) {
+    if (!dryRun &&
+        (!writePatch(stubPath, stubSize, head, entries, records, recordsGiven, patch, error) || !patch.commit(error))) {
         printError(command, error);
         return exitFailed;
     }
@@ -393,13 +393,26 @@ int run(const ParsedArguments& arguments) {
 
 const Command buildCommand = {
     "build",
-    "build a patch from a setup.exe stub and the files to install",
-    "Usage: patchtool build [--stub STUB] --out PATCH [--legacy] [--hvl FILE] [ENTRY...]\n"
+    "build a patch of what changed between two releases, or of the files given",
+    "Usage: patchtool build [--stub STUB] --out PATCH --base OLD --from NEW [--legacy] [--dry-run]\n"
+    "       patchtool build [--stub STUB] --out PATCH [--legacy] [--hvl FILE] [ENTRY...]\n"
     "       patchtool build [--stub STUB] --out PATCH --from DIR [--order LIST] [--hvl FILE | --hvl-from DIR]\n"
     "                       [--legacy] [NAME...]\n"
     "\n"
     "Writes PATCH: the STUB executable padded with zero bytes to 0x60000 (393216), followed by a\n"
     "payload archive of the ENTRY files in the order given, their bytes back to back.\n"
+    "\n"
+    "With --base OLD --from NEW the patch carries what changed between two release folders: every\n"
+    "file of NEW (subfolders included) that OLD lacks or holds with another check value, each under\n"
+    "its last name, and a version list of the whole of NEW: NEW's own TLX.hvl when it describes\n"
+    "NEW's files and lets each packed file find its own record, else one made in the same pass with\n"
+    "each packed file's record before any other of the same last name. Names are compared as the\n"
+    "updater compares them; TLX.hvl and uninst.lst take no part. It prints per file 'changed', 'new'\n"
+    "or 'removed' (files of OLD that NEW lacks; a patch cannot remove them, so this also warns), the\n"
+    "number unchanged and which version list it carries. What the formats cannot carry is listed,\n"
+    "one line per file, and nothing is written: more than 31 files, two packed files of one last name,\n"
+    "a folder OLD lacks (the updater creates none), a name the updater refuses.\n"
+    "  --dry-run     print the choice and the patch's size, and write nothing (--out may be left out)\n"
     "\n"
     "  --stub STUB   the updater executable; at most 393216 bytes. Default: build/win32/setup.exe\n"
     "                when it has been built\n"

@@ -50,7 +50,8 @@ int run(const ParsedArguments& arguments) {
     }
     const VersionList& list = loaded.list;
     const bool json = arguments.has("json");
-    if (!json) std::printf("version list: %s, %s, %u records\n", listPath.c_str(), versionListLabel(list.version), list.count);
+    if (!json)
+        std::printf("version list: %s, %s, %u records\n", listPath.c_str(), versionListLabel(list.version), list.count);
 
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     uint32_t counts[4] = {};

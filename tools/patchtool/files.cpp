@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include "engine/file_handle.h"
-
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 

@@ -27,8 +27,7 @@ bool collectFiles(const std::string& folder, Iterator it, std::vector<std::strin
 
 }  // namespace
 
-bool listFolderFiles(const std::string& folder, bool recursive, std::vector<std::string>& names,
-                     std::string& error) {
+bool listFolderFiles(const std::string& folder, bool recursive, std::vector<std::string>& names, std::string& error) {
     std::error_code failure;
     if (recursive) {
         fs::recursive_directory_iterator it(folder, failure);

@@ -9,7 +9,7 @@
 namespace {
 
 const Command* const commands[] = {&buildCommand, &listCommand,       &verifyCommand, &applyCommand,
-                                    &checkCommand, &checkValueCommand, &hvlCommand};
+                                   &checkCommand, &checkValueCommand, &hvlCommand};
 
 void printToolHelp() {
     std::printf(

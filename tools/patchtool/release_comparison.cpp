@@ -1,8 +1,8 @@
 #include "tools/patchtool/release_comparison.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,7 +50,9 @@ ReleaseFile describe(const std::string& path) {
     return file;
 }
 
-bool isFolded(const ReleaseFile& file, const char* name) { return file.path.find('/') == std::string::npos && file.folded == name; }
+bool isFolded(const ReleaseFile& file, const char* name) {
+    return file.path.find('/') == std::string::npos && file.folded == name;
+}
 
 // Every file of `folder` but the version list and the player's uninstall list, which a patch
 // never replaces (the updater merges its names into it).
@@ -86,15 +88,17 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
             continue;
         }
         if (!isSafeTargetName(file->recordName.c_str()) || file->folded.empty()) {
-            addProblem(comparison, name + ": a name the updater refuses (a reserved name, a part ending in '.' or a "
-                                          "space, or one of <>\"|?*:)");
+            addProblem(comparison, name +
+                                       ": a name the updater refuses (a reserved name, a part ending in '.' or a "
+                                       "space, or one of <>\"|?*:)");
             continue;
         }
-        if (file->entryName.size() > longestEntry || file->recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
+        if (file->entryName.size() > longestEntry ||
+            file->recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
             addProblem(comparison, name + ": too long for the patch's index or the version list");
         }
-        if (foldedName(file->entryName) == "tlx.hvl" ||
-            file->folded == foldedName(versionListPruneName) || file->folded == foldedName(uninstallListTemporaryName)) {
+        if (foldedName(file->entryName) == "tlx.hvl" || file->folded == foldedName(versionListPruneName) ||
+            file->folded == foldedName(uninstallListTemporaryName)) {
             addProblem(comparison, name + ": named like a file the updater writes itself");
         }
         if (!file->folder.empty() && oldFolders.count(file->folder) == 0) {
@@ -110,12 +114,13 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
     }
     for (const auto& [folded, file] : byTarget) {
         if (byTarget.count(folded + ".tmp") != 0) {
-            addProblem(comparison, file->path + ": another chosen file is named like its staging file " +
-                                       file->path + ".tmp");
+            addProblem(comparison,
+                       file->path + ": another chosen file is named like its staging file " + file->path + ".tmp");
         }
     }
     if (chosen.size() + 1 > maxArchiveEntries) {
-        addProblem(comparison, std::to_string(chosen.size()) + " changed and new files: with the version list they make " +
+        addProblem(comparison, std::to_string(chosen.size()) +
+                                   " changed and new files: with the version list they make " +
                                    std::to_string(chosen.size() + 1) + " entries; a patch holds at most " +
                                    std::to_string(maxArchiveEntries));
     }
@@ -185,7 +190,8 @@ bool compareReleases(const std::string& oldFolder, const std::string& newFolder,
     const auto isListOrUninstall = [](const ReleaseFile& file) {
         return isFolded(file, "tlx.hvl") || isFolded(file, uninstallListName);
     };
-    const auto ownList = std::find_if(newFiles.begin(), newFiles.end(), [](const ReleaseFile& file) { return isFolded(file, "tlx.hvl"); });
+    const auto ownList = std::find_if(newFiles.begin(), newFiles.end(),
+                                      [](const ReleaseFile& file) { return isFolded(file, "tlx.hvl"); });
     const std::string ownListPath = ownList != newFiles.end() ? newFolder + "/" + ownList->path : "";
     newFiles.erase(std::remove_if(newFiles.begin(), newFiles.end(), isListOrUninstall), newFiles.end());
     oldFiles.erase(std::remove_if(oldFiles.begin(), oldFiles.end(), isListOrUninstall), oldFiles.end());
