@@ -30,23 +30,20 @@ struct ReleaseFile {
     CheckValue value;
 };
 
-// A relative path as the updater would spell it: code page 932, "\" between folders, folded.
-std::string foldedPath(const std::string& path) {
+// A relative path as the updater spells a record's name: code page 932, "\" between folders; empty
+// when code page 932 cannot hold it.
+std::string recordNameOf(const std::string& path) {
     std::string record = path;
     std::replace(record.begin(), record.end(), '/', '\\');
-    const std::optional<std::string> encoded = commandLineNameToCodePage932(record);
-    return encoded ? foldedName(*encoded) : "";
+    return commandLineNameToCodePage932(record).value_or("");
 }
 
 ReleaseFile describe(const std::string& path) {
-    ReleaseFile file{path, {}, {}, {}, {}, {}};
-    std::string record = path;
-    std::replace(record.begin(), record.end(), '/', '\\');
-    if (const std::optional<std::string> encoded = commandLineNameToCodePage932(record)) file.recordName = *encoded;
+    ReleaseFile file{path, recordNameOf(path), {}, {}, {}, {}};
     file.folded = foldedName(file.recordName);
     file.entryName = lastNameComponent(file.recordName.c_str());
     const size_t slash = path.rfind('/');
-    file.folder = slash != std::string::npos ? foldedPath(path.substr(0, slash)) : "";
+    file.folder = slash != std::string::npos ? foldedName(recordNameOf(path.substr(0, slash))) : "";
     return file;
 }
 
@@ -83,19 +80,15 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
     std::map<std::string, const ReleaseFile*> byEntry, byTarget;
     for (const ReleaseFile* file : chosen) {
         const std::string& name = file->path;
-        if (file->recordName.empty()) {
-            addProblem(comparison, name + ": has characters that code page 932 cannot hold");
-            continue;
-        }
+        if (file->recordName.empty()) continue;  // listed with the records
         if (!isSafeTargetName(file->recordName.c_str()) || file->folded.empty()) {
             addProblem(comparison, name +
                                        ": a name the updater refuses (a reserved name, a part ending in '.' or a "
                                        "space, or one of <>\"|?*:)");
             continue;
         }
-        if (file->entryName.size() > longestEntry ||
-            file->recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
-            addProblem(comparison, name + ": too long for the patch's index or the version list");
+        if (file->entryName.size() > longestEntry) {
+            addProblem(comparison, name + ": its name is longer than the patch's index holds");
         }
         if (foldedName(file->entryName) == "tlx.hvl" || file->folded == foldedName(versionListPruneName) ||
             file->folded == foldedName(uninstallListTemporaryName)) {
@@ -202,7 +195,7 @@ bool compareReleases(const std::string& oldFolder, const std::string& newFolder,
     for (ReleaseFile& file : oldFiles) {
         if (!file.folded.empty()) oldByFolded.emplace(file.folded, &file);
         for (size_t slash = file.path.find('/'); slash != std::string::npos; slash = file.path.find('/', slash + 1)) {
-            oldFolders.insert(foldedPath(file.path.substr(0, slash)));
+            oldFolders.insert(foldedName(recordNameOf(file.path.substr(0, slash))));
         }
     }
     std::vector<ReleaseFile*> newToFold, oldToFold;
@@ -212,6 +205,12 @@ bool compareReleases(const std::string& oldFolder, const std::string& newFolder,
         const auto old = oldByFolded.find(file.folded);
         pairs.emplace_back(&file, old != oldByFolded.end() && !file.folded.empty() ? old->second : nullptr);
         if (pairs.back().second != nullptr) oldToFold.push_back(pairs.back().second);
+        // Every file of NEW gets a record, changed or not.
+        if (file.recordName.empty()) {
+            addProblem(comparison, file.path + ": has characters that code page 932 cannot hold");
+        } else if (file.recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
+            addProblem(comparison, file.path + ": longer than a version list record holds");
+        }
         if (!file.folded.empty() && !newFolded.insert(file.folded).second) {
             addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
         }
