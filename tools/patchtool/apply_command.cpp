@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "engine/update_run.h"
@@ -16,31 +17,33 @@ namespace {
 
 constexpr const char* command = "apply";
 
-// Why a step failed when no system call did.
+// Why each step failed when no system call did, in the order of RunStep.
+const char* const stepReasons[] = {"",
+                                   "a name the updater refuses, or one file for two entries",
+                                   "the path would pass the 259 bytes Windows allows",
+                                   "failed",
+                                   "the patch ends before its data does",
+                                   "the disk took only part of it",
+                                   "the copy differs from its version record",
+                                   "failed",
+                                   "failed",
+                                   "failed",
+                                   "out of memory"};
+static_assert(std::size(stepReasons) == std::size(runStepNames));
+
 std::string stepReason(const UpdateRunReport& report) {
     if (report.systemError != 0) return describeSystemError(report.systemError);
-    switch (report.failedStep) {
-        case RunStep::Name:
-            return "a name the updater refuses, or one file for two entries";
-        case RunStep::Path:
-            return "the path would pass the 259 bytes Windows allows";
-        case RunStep::Read:
-            return "the patch ends before its data does";
-        case RunStep::Write:
-            return "the disk took only part of it";
-        case RunStep::Verify:
-            return "the copy differs from its version record";
-        case RunStep::Memory:
-            return "out of memory";
-        default:
-            return "failed";
-    }
+    return stepReasons[static_cast<int>(report.failedStep)];
+}
+
+std::string failedName(const UpdateRunReport& report) {
+    return codePage932ToUtf8(report.failedName, std::strlen(report.failedName));
 }
 
 // "NAME: STEP: REASON" of the report's failure; empty when it records none.
 std::string describeFailure(const UpdateRunReport& report) {
     if (report.failedStep == RunStep::None) return "";
-    const std::string name = codePage932ToUtf8(report.failedName, std::strlen(report.failedName));
+    const std::string name = failedName(report);
     return (name.empty() ? "" : name + ": ") + runStepNames[static_cast<int>(report.failedStep)] + ": " +
            stepReason(report);
 }
@@ -52,7 +55,7 @@ void printReportJson(UpdateResult result, const UpdateRunReport& report) {
     }
     Json failure;  // null when nothing failed
     if (report.failedStep != RunStep::None) {
-        failure = {{"name", codePage932ToUtf8(report.failedName, std::strlen(report.failedName))},
+        failure = {{"name", failedName(report)},
                    {"step", runStepNames[static_cast<int>(report.failedStep)]},
                    {"systemError", report.systemError},
                    {"reason", stepReason(report)}};

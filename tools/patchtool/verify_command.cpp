@@ -36,7 +36,6 @@ struct EntryReport {
 // Folds the entry's bytes into `value`, chunk by chunk, as the updater copies them. False when the
 // entry's bytes cannot all be read: the updater would end with PayloadDamaged.
 bool foldEntry(FileHandle& patch, const PayloadArchive& archive, uint32_t i, uint8_t* buffer, CheckValue& value) {
-    value.reset();
     if (!archive.isEntryReachable(i) || !patch.seek(archive.dataPosition(i))) return false;
     return foldFileBytes(patch, archive.entry(i).size, value, buffer);
 }
