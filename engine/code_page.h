@@ -11,6 +11,11 @@
 
 bool isLeadByte(unsigned char byte);
 
+// True when the byte is the superscript digit one, two or three of the system's code page, which
+// Windows takes as a digit of the device names COM and LPT. Code page 1252 has them (0xB9, 0xB2,
+// 0xB3); code page 932 has none, its bytes there being half-width katakana.
+bool isSuperscriptDigit(unsigned char byte);
+
 // First occurrence of the single-byte character `wanted` in the NUL-terminated `text`, stepping over
 // double-byte characters; nullptr when there is none. A lead byte directly before the NUL ends the
 // text (the NUL is not swallowed as its trail byte).

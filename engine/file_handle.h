@@ -7,8 +7,10 @@
 // positions are limited to 0 .. 2^31 - 1.
 //
 // Sharing: a reader lets other readers in and keeps writers out; a writer is exclusive and
-// creates or truncates its file. The operations read, write, seek and size do not look at the
-// state: on a closed object they fail as the system fails them (0, 0, false, 0xFFFFFFFF).
+// creates a new file: it fails when anything stands at the name, a link included, so that nothing
+// is ever written through a name someone else put there (clearName makes the name free first). The operations read,
+// write, seek and size do not look at the state: on a closed object they fail as the system fails them (0, 0, false,
+// 0xFFFFFFFF).
 
 #include <cstdint>
 
@@ -21,7 +23,8 @@ public:
 
     // Opens an existing file for reading. Fails at once, opening nothing, when already open.
     bool openRead(const char* path);
-    // Creates or truncates a file for exclusive writing. Fails at once when already open.
+    // Creates a new file for exclusive writing, following no link; fails when anything stands at
+    // `path`. The handle may also delete the file (deleteOpenFile). Fails at once when already open.
     bool openWrite(const char* path);
 
     // One read of at most count bytes; the bytes moved, 0 on failure or at end of file.
@@ -37,6 +40,8 @@ public:
     void close();
 
     bool isOpen() const { return handle_ != invalidHandle; }
+    // The operating-system handle, for the file-system calls that look at an open file.
+    intptr_t nativeHandle() const { return handle_; }
 
     // The all-ones value of a pointer-sized handle (INVALID_HANDLE_VALUE, or -1 as a descriptor).
     static constexpr intptr_t invalidHandle = -1;

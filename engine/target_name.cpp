@@ -13,24 +13,27 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 // drive, and the others are wildcards, redirections or control characters.
 bool isForbiddenCharacter(unsigned char c) { return c < 0x20 || std::strchr(":<>\"|?*", c) != nullptr; }
 
-// True when the component of `length` bytes names a device whatever its extension: CON, PRN, AUX,
-// NUL, COM1-COM9 or LPT1-LPT9, in any case.
+// True when the component of `length` bytes names a device whatever its extension, as Windows
+// matches device names: the part before the first "." with any spaces at its end dropped, in any
+// case, is CON, PRN, AUX, NUL, CONIN$, CONOUT$, or COM or LPT followed by a digit (0 to 9, or on a
+// code page that has them the superscript digits one, two and three).
 bool isDeviceName(const char* component, size_t length) {
     size_t base = 0;
     while (base < length && component[base] != '.') ++base;
-    if (base != 3 && base != 4) return false;
-    char upper[4];
+    while (base > 0 && component[base - 1] == ' ') --base;
+    if (base < 3 || base > 7) return false;
+    char upper[7];
     for (size_t i = 0; i < base; ++i) {
         upper[i] = component[i] >= 'a' && component[i] <= 'z' ? static_cast<char>(component[i] - 32) : component[i];
     }
-    if (base == 4) {
-        return (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0) && upper[3] >= '1' &&
-               upper[3] <= '9';
+    const auto is = [&](const char* device) {
+        return std::strlen(device) == base && std::memcmp(upper, device, base) == 0;
+    };
+    if (base == 4 && (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0)) {
+        const auto digit = static_cast<unsigned char>(upper[3]);
+        return (digit >= '0' && digit <= '9') || isSuperscriptDigit(digit);
     }
-    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
-        if (std::memcmp(upper, device, 3) == 0) return true;
-    }
-    return false;
+    return is("CON") || is("PRN") || is("AUX") || is("NUL") || is("CONIN$") || is("CONOUT$");
 }
 
 }  // namespace

@@ -6,8 +6,9 @@
 // True when `name` stays inside the install folder and names there the file it spells on Windows:
 // components split on "\" and "/" (double-byte characters as units), none of them empty, ending in
 // "." or a space (which Windows strips, so "." and ".." too), or a device name (CON, PRN, AUX, NUL,
-// COM1-COM9, LPT1-LPT9, with any extension, in any case); no ":" (a drive or a stream), none of
-// <>"|?* and no byte below 0x20; and it does not end in half a double-byte character.
+// CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9, in any case, with any extension and spaces before it, and
+// where the code page has them COM and LPT with a superscript digit); no ":" (a drive or a stream),
+// none of <>"|?* and no byte below 0x20; and it does not end in half a double-byte character.
 bool isSafeTargetName(const char* name);
 
 // Writes "<name><suffix>" into `folded` of `size` bytes in the form under which Windows finds the

@@ -6,6 +6,7 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/own_file.h"
 #include "engine/text_join.h"
 
 namespace {
@@ -122,19 +123,19 @@ const char* lineEnd(const char* line) {
 }
 
 // The whole list as a NUL-terminated text ending at its first NUL byte, or nullptr when the file
-// is missing, empty or of unknown size, or does not read completely: bytes that were not read
-// never reach the parser, so a partial list is never written back. The code of a call that
-// failed goes to `systemError`.
-char* readListText(const char* path, uint32_t* systemError) {
+// is missing, a link or a file other names share, empty or of unknown size, or does not read
+// completely: bytes that were not read never reach the parser, so a partial list is never written
+// back. The code of a call that failed goes to `failure`.
+char* readListText(const char* path, RewriteFailure* failure) {
     FileHandle file;
-    if (!file.openRead(path)) {
-        failedCall(systemError);
+    if (!openInstalledList(file, path)) {
+        failedCall(failure);
         return nullptr;
     }
     clearSystemErrorCode();  // an empty list is refused with no call failing
     const uint32_t size = file.size();
     if (size == 0 || size == invalidFileSize) {
-        failedCall(systemError);
+        failedCall(failure);
         return nullptr;
     }
     char* text = new (std::nothrow) char[size + 1];
@@ -144,7 +145,7 @@ char* readListText(const char* path, uint32_t* systemError) {
     char beyond = 0;
     clearSystemErrorCode();
     if (file.read(text, size) != size || file.read(&beyond, 1) != 0) {
-        failedCall(systemError);
+        failedCall(failure);
         delete[] text;
         return nullptr;
     }
@@ -183,23 +184,34 @@ bool appendLines(OutputText& output, const UninstallList& list) {
     return true;
 }
 
-// Writes the bytes to the temporary file and moves it over the target in one step. On failure
-// the temporary file is deleted and the target is as it was, and the code of the call that failed
-// goes to `systemError`. A read-only target is refused before anything is written, with the code
-// of access denied: Windows would refuse the move, and no environment may replace it.
-bool replaceFile(const char* target, const char* temporary, const char* bytes, uint32_t count, uint32_t* systemError) {
+// Writes the bytes to the temporary file, a new file of the run's own inside `folder`, and moves
+// it over the target in one step. On failure the temporary file the rewrite created is removed
+// again and the target is as it was, and the code of the call that failed goes to `failure`. A
+// read-only target is refused before anything is written, with the code of access denied: Windows
+// would refuse the move, and no environment may replace it.
+bool replaceFile(const char* target, const char* temporary, const ResolvedFolder& folder, const char* bytes,
+                 uint32_t count, RewriteFailure* failure) {
     if (isReadOnlyFile(target)) {
         refuse(Refusal::AccessDenied);
-        return failedCall(systemError);
+        return failedCall(failure);
     }
     FileHandle file;
-    if (!file.openWrite(temporary)) return failedCall(systemError);
+    const OwnFileFailure created = createOwnFile(file, temporary, folder);
+    if (created != OwnFileFailure::None) {
+        if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
+        return failedCall(failure);
+    }
     clearSystemErrorCode();
-    bool replaced = file.write(bytes, count) == count || failedCall(systemError);
+    if (file.write(bytes, count) != count) {
+        failedCall(failure);
+        deleteOpenFile(file);
+        return false;
+    }
     file.close();
-    replaced = replaced && (moveReplacing(temporary, target) || failedCall(systemError));
-    if (!replaced) deleteFile(temporary);
-    return replaced;
+    if (moveReplacing(temporary, target)) return true;
+    failedCall(failure);
+    clearName(temporary);
+    return false;
 }
 
 }  // namespace
@@ -230,7 +242,7 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
 }
 
 bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
-                        uint32_t* systemError) {
+                        const ResolvedFolder& folder, RewriteFailure* failure) {
     char temporary[uninstallPathBufferSize];
     if (!joinText(temporary, sizeof temporary, {path, uninstallListTemporarySuffix})) return false;
     OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
@@ -238,7 +250,7 @@ bool writeUninstallList(const char* path, const UninstallList& plain, const Unin
     bool written = appendLines(output, plain) && appendLines(output, dollar);
     if (written) {
         output.bytes[output.used] = '\0';
-        written = replaceFile(path, temporary, output.bytes, output.used + 1, systemError);
+        written = replaceFile(path, temporary, folder, output.bytes, output.used + 1, failure);
     }
     delete[] output.bytes;
     return written;
@@ -255,17 +267,24 @@ void releaseUninstallList(UninstallList& list) {
     list = UninstallList{};
 }
 
-bool mergeUninstallList(const char* folder, const char* const* names, uint32_t* systemError) {
-    if (systemError != nullptr) *systemError = 0;
+bool mergeUninstallList(const char* folder, const char* const* names, const ResolvedFolder* resolvedFolder,
+                        RewriteFailure* failure) {
+    if (failure != nullptr) *failure = {};
     char path[uninstallPathBufferSize];
     if (!joinText(path, sizeof path, {folder, "\\", uninstallListName})) return false;
-    char* text = readListText(path, systemError);
+    char* text = readListText(path, failure);
     if (text == nullptr) return false;
     UninstallList plain{};
     UninstallList dollar{};
     bool merged = parseUninstallText(text, plain, dollar);
     delete[] text;
-    merged = merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar, systemError);
+    ResolvedFolder resolved;
+    if (resolvedFolder == nullptr) {
+        resolveFolder(folder, resolved);
+        resolvedFolder = &resolved;
+    }
+    merged =
+        merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar, *resolvedFolder, failure);
     releaseUninstallList(plain);
     releaseUninstallList(dollar);
     return merged;

@@ -12,6 +12,9 @@
 
 #include <cstdint>
 
+struct ResolvedFolder;
+struct RewriteFailure;
+
 // One line of a list: its text after lower-casing, owned and NUL-terminated.
 struct UninstallEntry {
     char* text;
@@ -47,15 +50,20 @@ inline constexpr uint32_t uninstallOutputInitialCapacity = 0x10000;
 
 // Reads folder\uninst.lst, adds every name of `names` (an array of NUL-terminated names ended by a
 // null pointer; it may hold only the null pointer) that the list does not hold yet, and writes
-// the list back. True when the list was read, merged and completely written.
+// the list back through "uninst.lst.new", a new file of the run's own inside `resolvedFolder` (the
+// install folder as it resolved when the run started; resolved now when not given). True when the
+// list was read, merged and completely written.
 //
-// False, with the list left byte for byte as it was and no temporary file left behind, when the
-// list is missing or empty, its size cannot be determined, a read brings fewer bytes than its
-// size, memory runs out, the folder is too long, or the list cannot be replaced (it is
-// read-only, or another program holds it open). The list is never created. When `systemError`
-// is given it receives the system's code of the call that failed (a read-only list counts as
-// access denied), or 0 when no call failed.
-bool mergeUninstallList(const char* folder, const char* const* names, uint32_t* systemError = nullptr);
+// False, with the list left byte for byte as it was and no temporary file of the merge left
+// behind, when the list is missing, a link or a file other names share (it is not read then), or
+// empty, its size cannot be determined, a read brings fewer bytes than its size, memory runs out,
+// the folder is too long, the temporary file cannot be made a file of the run's own, or the list
+// cannot be replaced (it is read-only, or another program holds it open). The list is never
+// created. When `failure` is given it receives the system's code of the call that failed (a
+// read-only list counts as access denied, a link as a refusal), or 0 when no call failed, and
+// whether the temporary file could not be made a file of the run's own.
+bool mergeUninstallList(const char* folder, const char* const* names, const ResolvedFolder* resolvedFolder = nullptr,
+                        RewriteFailure* failure = nullptr);
 
 // Splits a NUL-terminated text into lines and appends each line that is new to its list: lines
 // whose first byte after the leading blanks is "$" to `dollar`, all others to `plain`. A line
@@ -72,11 +80,12 @@ bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& d
 bool addUninstallNames(const char* const* names, UninstallList& plain);
 
 // Replaces the file at `path` with every line of `plain`, then every line of `dollar`, each
-// followed by LF, and one NUL at the end. The text goes to "<path>.new" first, which is then
-// moved over `path` in one step; on any failure that file is deleted and `path` is unchanged, and
-// the code of a call that failed goes to `systemError` when it is given.
+// followed by LF, and one NUL at the end. The text goes to "<path>.new" first, a new file of the
+// run's own inside `folder`, which is then moved over `path` in one step; on any failure a file it
+// created is deleted and `path` is unchanged, and the code of a call that failed goes to `failure`
+// when it is given.
 bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
-                        uint32_t* systemError = nullptr);
+                        const ResolvedFolder& folder, RewriteFailure* failure = nullptr);
 
 // Releases every line and the index; the list is then empty and can be used again.
 void releaseUninstallList(UninstallList& list);

@@ -8,6 +8,7 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/own_file.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
 #include "engine/text_join.h"
@@ -76,24 +77,42 @@ bool collidesWithOtherFile(const char* name, const TargetNameList targets, uint3
     return false;
 }
 
-// Records a failure in the report, when there is one, unless an earlier failure is recorded: a
-// failed merge, which decides the result, replaces a failed pruning, which does not.
+// Records a failure in the report, when there is one, unless an earlier failure is recorded.
 void recordFailure(UpdateRunReport* report, RunStep step, const char* name, uint32_t systemError) {
-    if (report == nullptr || (report->failedStep != RunStep::None && report->failedStep != RunStep::Prune)) return;
+    if (report == nullptr || report->failedStep != RunStep::None) return;
     report->failedStep = step;
     joinText(report->failedName, sizeof report->failedName, {name});  // every name fits the path buffer
     report->systemError = systemError;
+}
+
+// Records a failed rewrite of a list: under the list's own step, or under the step of its
+// temporary file when that could not be made a file of the run's own.
+void recordRewriteFailure(UpdateRunReport* report, RunStep step, const char* listName, const char* temporaryName,
+                          const RewriteFailure& failure) {
+    switch (failure.temporary) {
+        case OwnFileFailure::Remove:
+            return recordFailure(report, RunStep::Remove, temporaryName, failure.systemError);
+        case OwnFileFailure::Outside:
+            return recordFailure(report, RunStep::Outside, temporaryName, failure.systemError);
+        case OwnFileFailure::None:
+        case OwnFileFailure::Open:
+            break;
+    }
+    recordFailure(report, step, listName, failure.systemError);
 }
 
 enum class StepOutcome { Next, Stop };
 
 struct RunState {
     const char* folder;
+    const ResolvedFolder& resolvedFolder;  // the install folder as it resolved when the run started
     const Display& display;
     FileHandle& executable;
     const PayloadArchive& archive;
     const VersionList& versions;
     TargetNameList targets;
+    const VersionRecord* records[maxArchiveEntries];  // each entry's version record, or null
+    uint32_t created;                                 // staging files created, entries 0 .. created - 1
     uint8_t* chunk;
     UpdateResult& result;
     UpdateRunReport* report;
@@ -106,48 +125,75 @@ StepOutcome fail(RunState& run, RunStep step, const char* name, UpdateResult res
     return StepOutcome::Stop;
 }
 
-// Stages entry i: resolves its target name, copies it into "<folder>\<target>.tmp" while folding
-// its bytes into a check value, and verifies the copy. Next when the entry passed.
+// Resolves every entry's target name and judges it, with every collision and path bound, before
+// anything is written: a payload refused here has staged nothing, not even its first entries.
+StepOutcome resolveTargets(RunState& run) {
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        const ArchiveEntry entry = run.archive.entry(i);
+        char lowered[runPathBufferSize];
+        std::strcpy(lowered, entry.name);  // index names are at most 96 bytes
+        lowerCaseName(lowered);
+        run.records[i] = run.versions.findRecord(lowered);
+        const char* target = run.records[i] != nullptr ? run.records[i]->name : entry.name;
+
+        // A damaged payload must not write outside the install folder, nor put two files into one.
+        if (!isSafeTargetName(target) || collidesWithOtherFile(target, run.targets, i)) {
+            return fail(run, RunStep::Name, target, PayloadDamaged, 0);
+        }
+        char path[runPathBufferSize];
+        if (!composePath(path, sizeof path, run.folder, target, stagingSuffix) ||
+            std::strlen(target) + sizeof labelSuffix > runPathBufferSize) {
+            return fail(run, RunStep::Path, target, FileWriteFailed, 0);
+        }
+        run.targets[i] = target;
+    }
+    return StepOutcome::Next;
+}
+
+// The step at which creating a staging file failed.
+RunStep creationStep(OwnFileFailure failure) {
+    switch (failure) {
+        case OwnFileFailure::Remove:
+            return RunStep::Remove;
+        case OwnFileFailure::Outside:
+            return RunStep::Outside;
+        case OwnFileFailure::None:
+        case OwnFileFailure::Open:
+            break;
+    }
+    return RunStep::Open;
+}
+
+// Stages entry i under its target name: copies it into "<folder>\<target>.tmp" while folding its
+// bytes into a check value, and verifies the copy. Next when the entry passed.
 StepOutcome stageEntry(RunState& run, uint32_t i) {
     const Display& display = run.display;
     const ArchiveEntry entry = run.archive.entry(i);
+    const char* target = run.targets[i];
+    const VersionRecord* record = run.records[i];
     clearSystemErrorCode();  // a position refused before any call fails none
     // A wrapped position names other bytes.
     if (!run.archive.isEntryReachable(i) || !run.executable.seek(run.archive.dataPosition(i))) {
-        return fail(run, RunStep::Read, entry.name, PayloadDamaged, systemErrorCode());
-    }
-
-    char lowered[runPathBufferSize];
-    std::strcpy(lowered, entry.name);  // index names are at most 96 bytes
-    lowerCaseName(lowered);
-    const VersionRecord* record = run.versions.findRecord(lowered);
-    const char* target = record != nullptr ? record->name : entry.name;
-
-    // A damaged payload must not write outside the install folder, nor put two files into one.
-    if (!isSafeTargetName(target) || collidesWithOtherFile(target, run.targets, i)) {
-        return fail(run, RunStep::Name, target, PayloadDamaged, 0);
+        return fail(run, RunStep::Read, target, PayloadDamaged, systemErrorCode());
     }
 
     char stagingPath[runPathBufferSize];
     char label[runPathBufferSize];
-    char targetPath[runPathBufferSize];
-    if (!composePath(stagingPath, sizeof stagingPath, run.folder, target, stagingSuffix) ||
-        !composePath(targetPath, sizeof targetPath, run.folder, target, "") ||
-        std::strlen(target) + sizeof labelSuffix > sizeof label) {
-        return fail(run, RunStep::Path, target, FileWriteFailed, 0);
-    }
-    run.targets[i] = target;
-
+    composePath(stagingPath, sizeof stagingPath, run.folder, target, stagingSuffix);  // bounds judged already
     std::strcpy(label, target);
     std::strcat(label, labelSuffix);
     display.text(display.controls.label, label);
     display.position(display.controls.fileBar, 0);
     if (!display.pump()) return StepOutcome::Stop;
 
-    // A staging file left read-only by an earlier run must not block this one.
-    setAttributesNormal(stagingPath);
+    // The staging file is a new file of the run's own: whatever stands at its name (a leftover of
+    // an earlier run, or something planted) is removed as a name, never written through.
     FileHandle staging;
-    if (!staging.openWrite(stagingPath)) return fail(run, RunStep::Open, target, FileWriteFailed, systemErrorCode());
+    const OwnFileFailure created = createOwnFile(staging, stagingPath, run.resolvedFolder);
+    if (created != OwnFileFailure::None) {
+        return fail(run, creationStep(created), target, FileWriteFailed, systemErrorCode());
+    }
+    run.created = i + 1;
 
     CheckValue value;
     value.reset();
@@ -181,15 +227,35 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     return display.pump() ? StepOutcome::Next : StepOutcome::Stop;
 }
 
+// True when every target can be replaced by a move, which the run finds out before the first one so
+// that no target is replaced when one cannot be: a folder, or a read-only file other names share
+// (its attribute, shared by every name, must not be cleared), fails. Records the first that cannot.
+bool canReplaceTargets(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
+    for (uint32_t i = 0; i < count; ++i) {
+        char targetPath[runPathBufferSize];
+        composePath(targetPath, sizeof targetPath, folder, targets[i], "");
+        NameState state{};
+        if (!inspectName(targetPath, state)) continue;  // the move tells
+        if (state.kind == NameKind::Folder || (state.kind == NameKind::HardLinked && state.readOnly)) {
+            recordFailure(report, RunStep::Move, targets[i],
+                          refusalCode(state.kind == NameKind::Folder ? Refusal::Folder : Refusal::AccessDenied));
+            return false;
+        }
+    }
+    return true;
+}
+
 // Moves every staging file over its target in index order; stops at the first failed move, which it
-// records, and moves nothing back.
+// records, and moves nothing back. A target is replaced as a name: a link there is replaced itself,
+// and only a plain file of its own loses a read-only attribute first.
 bool commitEntries(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
+    if (!canReplaceTargets(folder, targets, count, report)) return false;
     for (uint32_t i = 0; i < count; ++i) {
         char stagingPath[runPathBufferSize];
         char targetPath[runPathBufferSize];
         composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix);
         composePath(targetPath, sizeof targetPath, folder, targets[i], "");
-        setAttributesNormal(targetPath);
+        resetFileAttributes(targetPath);
         if (!moveReplacing(stagingPath, targetPath)) {
             recordFailure(report, RunStep::Move, targets[i], systemErrorCode());
             return false;
@@ -199,14 +265,27 @@ bool commitEntries(const char* folder, const TargetNameList targets, uint32_t co
     return true;
 }
 
-// Deletes the staging file of every entry that got a target name; after a complete commit each
-// call fails harmlessly.
-void deleteStagingFiles(const char* folder, const TargetNameList targets, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        if (targets[i] == nullptr) continue;
+// Removes the staging file of every entry whose staging file this run created; after a complete
+// commit each name is free already. A name is removed as a name, never through a link.
+void removeStagingFiles(const char* folder, const TargetNameList targets, uint32_t created) {
+    for (uint32_t i = 0; i < created; ++i) {
         char stagingPath[runPathBufferSize];
-        if (composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix)) deleteFile(stagingPath);
+        if (composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix)) clearName(stagingPath);
     }
+}
+
+// Prunes the version list and merges the uninstall list after a complete commit; the result of the
+// merge. A failed merge is recorded rather than a failed pruning, which leaves the result as it is.
+UpdateResult updateLists(const char* folder, const ResolvedFolder& resolvedFolder, TargetNameList targets,
+                         UpdateRunReport* report) {
+    RewriteFailure pruning, merging;
+    const bool pruned = VersionList::pruneInstalled(folder, &resolvedFolder, &pruning);
+    if (!mergeUninstallList(folder, targets, &resolvedFolder, &merging)) {
+        recordRewriteFailure(report, RunStep::Merge, uninstallListName, uninstallListTemporaryName, merging);
+        return UninstallListFailed;
+    }
+    if (!pruned) recordRewriteFailure(report, RunStep::Prune, versionListName, versionListPruneName, pruning);
+    return Ok;
 }
 
 // Set-up to clean-up once the archive is open; returns the result before the stop flags are applied.
@@ -219,10 +298,15 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
         recordFailure(report, RunStep::Memory, "", 0);
         return FileWriteFailed;
     }
+    ResolvedFolder resolvedFolder;
+    resolveFolder(folder, resolvedFolder);
 
     VersionList versions;
     if (const auto listIndex = archive.findEntry(versionListKey))
         versions.loadFromArchive(executable, archive, *listIndex);
+    RunState run{folder, resolvedFolder, display, executable, archive, versions, targets.get(), {},
+                 0,      nullptr,        result,  report};
+    if (resolveTargets(run) == StepOutcome::Stop) return result;
 
     display.range(display.controls.fileBar, 0, fileBarMaximum);
     display.position(display.controls.fileBar, 0);
@@ -235,28 +319,17 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
         recordFailure(report, RunStep::Memory, "", 0);
         return FileWriteFailed;  // nothing staged yet
     }
-    RunState run{folder, display, executable, archive, versions, targets.get(), chunk.get(), result, report};
+    run.chunk = chunk.get();
     uint32_t staged = 0;
     while (staged < count && !display.stopRequested() && stageEntry(run, staged) == StepOutcome::Next) ++staged;
     chunk.reset();
 
     if (staged == count && !display.stopRequested()) {
-        if (!commitEntries(folder, targets.get(), count, report)) {
-            result = FileWriteFailed;
-        } else {
-            // An existing version list left unpruned is recorded, but the run has installed its files.
-            uint32_t systemError = 0;
-            if (!VersionList::pruneInstalled(folder, &systemError)) {
-                recordFailure(report, RunStep::Prune, versionListName, systemError);
-            }
-            result = Ok;
-            if (!mergeUninstallList(folder, targets.get(), &systemError)) {
-                result = UninstallListFailed;
-                recordFailure(report, RunStep::Merge, uninstallListName, systemError);
-            }
-        }
+        result = commitEntries(folder, targets.get(), count, report)
+                     ? updateLists(folder, resolvedFolder, targets.get(), report)
+                     : FileWriteFailed;
     }
-    deleteStagingFiles(folder, targets.get(), count);
+    removeStagingFiles(folder, targets.get(), run.created);
     return result;
 }
 
@@ -273,8 +346,10 @@ UpdateResult runUpdateFromPatch(const char* patchPath, const char* installFolder
     PayloadArchive archive;
     UpdateResult result = archive.open(executable);
     if (result != Ok) {
-        recordFailure(report, result == FileWriteFailed ? RunStep::Memory : RunStep::Read, "",
-                      result == PayloadDamaged ? systemErrorCode() : 0);
+        const RunStep step = result == TooManyEntries    ? RunStep::Count
+                             : result == FileWriteFailed ? RunStep::Memory
+                                                         : RunStep::Read;
+        recordFailure(report, step, "", result == PayloadDamaged ? systemErrorCode() : 0);
     }
     if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report);
     executable.close();

@@ -28,32 +28,79 @@ inline constexpr uint32_t runPathBufferSize = 260;
 inline constexpr uint32_t runChunkSize = VENNHOLT_RUN_CHUNK_SIZE;
 
 // The step of the run at which it failed.
-enum class RunStep : uint8_t { None, Name, Path, Open, Read, Write, Verify, Move, Prune, Merge, Memory };
-inline constexpr const char* runStepNames[] = {"",       "name", "path",  "open",  "read",  "write",
-                                               "verify", "move", "prune", "merge", "memory"};
+enum class RunStep : uint8_t {
+    None,
+    Name,
+    Path,
+    Open,
+    Read,
+    Write,
+    Verify,
+    Move,
+    Prune,
+    Merge,
+    Memory,
+    Count,
+    Remove,
+    Outside
+};
+struct RunStepText {
+    const char* name;    // as tools show it
+    const char* reason;  // why the step failed, for a failure in which no system call failed
+};
+inline constexpr RunStepText runStepTexts[] = {
+    {"", ""},
+    {"name", "a name the updater refuses, or one file for two entries"},
+    {"path", "the path would pass the 259 bytes Windows allows"},
+    {"open", "failed"},
+    {"read", "the patch ends before its data does"},
+    {"write", "the disk took only part of it"},
+    {"verify", "the copy differs from its version record"},
+    {"move", "failed"},
+    {"prune", "failed"},
+    {"merge", "failed"},
+    {"memory", "out of memory"},
+    {"count", "the patch holds more entries than the updater installs (32)"},
+    {"remove", "something that stands at the name could not be removed"},
+    {"outside", "the file would lie outside the game folder"},
+};
+static_assert(sizeof runStepTexts / sizeof *runStepTexts == static_cast<unsigned>(RunStep::Outside) + 1);
+inline constexpr const char* runStepName(RunStep step) { return runStepTexts[static_cast<int>(step)].name; }
 
 // What a run did besides its result, for callers that report it. Plain storage, so that the run
 // allocates nothing for it: a patch has at most 32 entries and each target path fits the path buffer.
 //
 // The run's first failure is recorded, and no later one (a failed clean-up) replaces it; a stop
-// records nothing. The steps, with the result each gives:
-//   Read    the payload cannot be opened or its index read (no name; TooManyEntries for more than
-//           32 entries), or an entry is unreachable or reads short: PayloadDamaged
+// records nothing. A failed merge, which decides the result, is recorded rather than a failed
+// pruning, which does not. The steps, with the result each gives:
+//   Count   the payload holds more than 32 entries: TooManyEntries
+//   Read    the payload cannot be opened or its index read (no name), or an entry is unreachable or
+//           reads short: PayloadDamaged
 //   Name    a target name is refused, or shares a file with another entry's: PayloadDamaged
-//   Verify  a staged copy differs from its version record: PayloadDamaged
 //   Path    a path would not fit the path buffer: FileWriteFailed
-//   Open, Write  a staging file cannot be created, or a write to it falls short: FileWriteFailed
-//   Move    a staging file cannot be moved over its target during the commit: FileWriteFailed
+//           (names and paths of every entry are judged before the first staging file is created)
+//   Verify  a staged copy differs from its version record: PayloadDamaged
+//   Open, Write  a staging file cannot be created (a folder stands at its name), or a write to it
+//           falls short: FileWriteFailed
+//   Remove  something stands at a staging name, or at a list's temporary name, that could not or
+//           must not be removed (a read-only file other names share, a name that leads elsewhere)
+//   Outside a file the run created lies outside the install folder (a subfolder on its way leads
+//           out) and was deleted again
+//           Remove and Outside give FileWriteFailed for a staging file; for a list's temporary file
+//           they stand for the list's step and give its result
+//   Move    a staging file cannot be moved over its target, or a target could not be replaced at all
+//           (a folder, a read-only file other names share), found before the first move: FileWriteFailed
 //   Memory  an allocation of the run fails (no name): FileWriteFailed
-//   Prune   an existing TLX.hvl is read-only, or reading or rewriting it fails: the result stays
-//           Ok, as the files are installed
-//   Merge   uninst.lst cannot be merged: UninstallListFailed; it takes the place of a failed pruning
+//   Prune   an existing TLX.hvl is read-only, a link or a file other names share, or reading or
+//           rewriting it fails: the result stays Ok, as the files are installed
+//   Merge   uninst.lst cannot be merged (missing, a link, a file other names share, read-only, ...):
+//           UninstallListFailed
 struct UpdateRunReport {
     uint32_t installedCount = 0;
     char installed[maxArchiveEntries][runPathBufferSize] = {};  // target names moved over their targets, in index order
     RunStep failedStep = RunStep::None;
-    // The entry's target name (its index name while it has none yet), "TLX.hvl" or "uninst.lst";
-    // empty for a failure of the whole payload or of memory.
+    // The entry's target name, "TLX.hvl" or "uninst.lst", or the temporary file's name; empty for a
+    // failure of the whole payload or of memory.
     char failedName[runPathBufferSize] = {};
     // errno on POSIX, GetLastError() on Windows, of the call that failed; 0 when no system call failed.
     uint32_t systemError = 0;

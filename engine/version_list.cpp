@@ -7,6 +7,7 @@
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
 #include "engine/little_endian.h"
+#include "engine/own_file.h"
 #include "engine/payload_archive.h"
 #include "engine/text_join.h"
 
@@ -51,21 +52,26 @@ struct InstalledList {
 
 enum class ListReading : uint8_t { Read, NotAList, Failed };
 
-ListReading failedReading(uint32_t* systemError) {
-    failedCall(systemError);
+ListReading failedReading(RewriteFailure* failure) {
+    failedCall(failure);
     return ListReading::Failed;
 }
 
 // Reads the installed list's header and records. NotAList when the file is shorter than a header,
 // of neither version, or cannot hold the records its count names: there is nothing to prune.
-// Failed, with the code of the call that failed, when the file cannot be opened, a read fails, or
-// memory for the records runs out.
-ListReading readInstalledList(const char* path, InstalledList& list, uint32_t* systemError) {
+// Failed, with the code of the call that failed, when the file cannot be opened, is a link or a file
+// other names share, is read-only (Windows would refuse to replace it, so it stays as it is), a read
+// fails, or memory for the records runs out.
+ListReading readInstalledList(const char* path, InstalledList& list, RewriteFailure* failure) {
     FileHandle file;
-    if (!file.openRead(path)) return failedReading(systemError);
+    if (!openInstalledList(file, path)) return failedReading(failure);
+    if (isReadOnlyFile(path)) {
+        refuse(Refusal::AccessDenied);
+        return failedReading(failure);
+    }
     clearSystemErrorCode();
     if (file.read(list.header, sizeof list.header) < sizeof list.header) {
-        return systemErrorCode() == 0 ? ListReading::NotAList : failedReading(systemError);
+        return systemErrorCode() == 0 ? ListReading::NotAList : failedReading(failure);
     }
     const VersionListVersion version = versionListVersionOf(list.header);
     if (version == VersionListVersion::None) return ListReading::NotAList;
@@ -78,7 +84,7 @@ ListReading readInstalledList(const char* path, InstalledList& list, uint32_t* s
     list.block.reset(new (std::nothrow) uint8_t[bytes]);
     if (!list.block) return ListReading::Failed;
     clearSystemErrorCode();
-    if (file.read(list.block.get(), bytes) != bytes) return failedReading(systemError);
+    if (file.read(list.block.get(), bytes) != bytes) return failedReading(failure);
     return ListReading::Read;
 }
 
@@ -103,19 +109,29 @@ bool keepExistingRecords(const char* installFolder, InstalledList& list, uint32_
     return true;
 }
 
-// Writes the header with `kept` as its count, then the kept records, to a new file at `path`.
-// False, with the code of the call that failed, when the file cannot be created or a write stores
-// less than asked.
-bool writeList(const char* path, const InstalledList& list, uint32_t kept, uint32_t* systemError) {
+// Writes the header with `kept` as its count, then the kept records, to a new file of the run's own
+// at `path`. False, with the code of the call that failed, when the file cannot be created or a
+// write stores less than asked; a file it created is deleted again then.
+bool writeList(const char* path, const ResolvedFolder& folder, const InstalledList& list, uint32_t kept,
+               RewriteFailure* failure) {
     FileHandle file;
-    if (!file.openWrite(path)) return failedCall(systemError);
+    const OwnFileFailure created = createOwnFile(file, path, folder);
+    if (created != OwnFileFailure::None) {
+        if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
+        return failedCall(failure);
+    }
     uint8_t header[versionListHeaderSize];
     std::memcpy(header, list.header, sizeof header);
     writeU32(header + 12, kept);
-    clearSystemErrorCode();
-    if (file.write(header, sizeof header) != sizeof header) return failedCall(systemError);
     const uint32_t bytes = kept * list.layout.recordSize;  // no more than was read
-    return bytes == 0 || file.write(list.block.get(), bytes) == bytes || failedCall(systemError);
+    clearSystemErrorCode();
+    if (file.write(header, sizeof header) == sizeof header &&
+        (bytes == 0 || file.write(list.block.get(), bytes) == bytes)) {
+        return true;
+    }
+    failedCall(failure);
+    deleteOpenFile(file);
+    return false;
 }
 
 }  // namespace
@@ -193,8 +209,9 @@ const VersionRecord* VersionList::findRecord(const char* lowerEntryName) const {
     return nullptr;
 }
 
-bool VersionList::pruneInstalled(const char* installFolder, uint32_t* systemError) {
-    if (systemError != nullptr) *systemError = 0;
+bool VersionList::pruneInstalled(const char* installFolder, const ResolvedFolder* resolvedFolder,
+                                 RewriteFailure* failure) {
+    if (failure != nullptr) *failure = {};
     char listPath[pathBufferSize];
     char newPath[pathBufferSize];
     // A missing list, or one whose paths would not fit, leaves nothing to prune and nothing failed.
@@ -202,19 +219,19 @@ bool VersionList::pruneInstalled(const char* installFolder, uint32_t* systemErro
         !joinPath(newPath, installFolder, versionListPruneName) || !pathExists(listPath)) {
         return true;
     }
-    // A read-only list stays as it is, as Windows would refuse to replace it.
-    if (isReadOnlyFile(listPath)) {
-        refuse(Refusal::AccessDenied);
-        return failedCall(systemError);
-    }
     InstalledList list{};
-    const ListReading reading = readInstalledList(listPath, list, systemError);
+    const ListReading reading = readInstalledList(listPath, list, failure);
     if (reading != ListReading::Read) return reading == ListReading::NotAList;
     uint32_t kept = 0;
     if (!keepExistingRecords(installFolder, list, kept)) return true;
-    if (writeList(newPath, list, kept, systemError) && (moveReplacing(newPath, listPath) || failedCall(systemError))) {
-        return true;
+    ResolvedFolder resolved;
+    if (resolvedFolder == nullptr) {
+        resolveFolder(installFolder, resolved);
+        resolvedFolder = &resolved;
     }
-    deleteFile(newPath);
+    if (!writeList(newPath, *resolvedFolder, list, kept, failure)) return false;
+    if (moveReplacing(newPath, listPath)) return true;
+    failedCall(failure);
+    clearName(newPath);
     return false;
 }

@@ -15,6 +15,8 @@
 
 class FileHandle;
 struct PayloadArchive;
+struct ResolvedFolder;
+struct RewriteFailure;
 
 inline constexpr uint32_t versionListHeaderSize = 16;
 inline constexpr char versionListMagicV2[8] = {'Q', 'T', 'S', '_', 'V', '2', '_', '_'};
@@ -64,15 +66,19 @@ struct VersionList {
     // Rewrites "<installFolder>\TLX.hvl" with only the records whose joined path
     // "<installFolder>\<name>" exists as a file or a folder, in file order and with their bytes as
     // read; the header is kept but for the record count, and the version is kept. The new list is
-    // written to "TLX.hvl.prune~" in the same folder and moved over the old one in one step, so the
-    // installed list is either the old one or the complete new one. Nothing changes when the list
-    // is missing or no version list, when a joined path would not fit the 260-byte path limit (a
-    // record whose file exists must never be dropped because it could not be tested), or when the
-    // list is read-only, or reading, writing or moving fails; the temporary file is removed then.
-    // False for those last failures, which leave an existing list unpruned; `systemError`, when
-    // given, then receives the system's code of the call that failed (access denied for a
-    // read-only list), or 0 when none did (memory ran out, or a write came back short).
-    static bool pruneInstalled(const char* installFolder, uint32_t* systemError = nullptr);
+    // written to "TLX.hvl.prune~", a new file of the run's own inside `resolvedFolder` (the install
+    // folder as it resolved when the run started; resolved now when not given), and moved over the
+    // old one in one step, so the installed list is either the old one or the complete new one.
+    // Nothing changes when the list is missing or no version list, when a joined path would not fit
+    // the 260-byte path limit (a record whose file exists must never be dropped because it could not
+    // be tested), or when the list is a link, a file other names share, or read-only, or reading,
+    // writing or moving fails; the temporary file is removed then. False for those last failures,
+    // which leave an existing list unpruned; `failure`, when given, then receives the system's code
+    // of the call that failed (access denied for a read-only list, a refusal's code for a link), or
+    // 0 when none did (memory ran out, or a write came back short), and whether the temporary file
+    // could not be made a file of the run's own.
+    static bool pruneInstalled(const char* installFolder, const ResolvedFolder* resolvedFolder = nullptr,
+                               RewriteFailure* failure = nullptr);
 
     void clear();
 

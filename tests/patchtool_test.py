@@ -221,6 +221,63 @@ def test_apply_refuses_a_damaged_patch():
     assert folder_state("game") == {"a.arc": b"new a", "kept.arc": b"kept"}
 
 
+def test_apply_planted_names():  # what someone else put at the names the run writes is never written through
+    native, unpruned = len(TOOL) == 1, version_list([("a.arc", check_value(random.Random(7).randbytes(5000))),
+                                                    ("kept.arc", bytes(8)), ("Big.ARC", check_value(
+                                                        random.Random(8).randbytes(MIB + 3))), ("missing.arc", bytes(8))])
+
+    def link(name, target="ro.bin"):  # in the place of what stands there
+        return lambda: subprocess.run(["ln", "-sfn", os.path.abspath(target), f"game/{name}"], check=True)
+
+    def hard(name, target="rw.bin"):
+        return lambda: subprocess.run(["ln", "-f", target, f"game/{name}"], check=True)
+
+    def subfolder():  # a patch into game/sub, a link to a folder outside
+        os.mkdir("out")
+        os.symlink(os.path.abspath("out"), "game/sub")
+        write_folder(".", {"setup.exe": patch([("x.arc", b"x"), ("TLX.hvl", version_list([("sub\\x.arc", check_value(b"x"))]))])})
+
+    same, failed = "as without it", "FileWriteFailed (0x80000004): "
+    merge, stale = "UninstallListFailed (0x80000005): ", "Ok, TLX.hvl unpruned"
+    # what is planted, and the outcome natively and under Wine, where a Unix symbolic link shows as the file
+    # behind it and so can be neither looked at as a link nor removed as one: the step fails instead
+    cases = [("a link to a read-only file at a staging name", link("a.arc.tmp"), same, failed + "a.arc: remove: "),
+             ("a hard link at a staging name", hard("b.arc.tmp"), same, same),
+             ("a read-only hard link at a staging name", hard("a.arc.tmp", "ro.bin"), same, failed + "a.arc: remove: "),
+             ("a link at the merge's temporary file", link("uninst.lst.new"), same, merge + "uninst.lst.new: remove: "),
+             ("a hard link at the merge's temporary file", hard("uninst.lst.new"), same, same),
+             ("a link at the pruning's temporary file", link("TLX.hvl.prune~"), same, stale),
+             ("a hard link at the pruning's temporary file", hard("TLX.hvl.prune~"), same, same),
+             ("a link to a read-only file at a target", link("a.arc"), same, same),
+             ("a hard link at a target", hard("b.arc"), same, same),
+             ("a read-only hard link at a target", hard("a.arc", "ro.bin"), failed + "a.arc: move: ", None),
+             ("a subfolder that leads out", subfolder, failed + "sub\\x.arc: outside: ", None),
+             ("uninst.lst a link", link("uninst.lst", "rw.bin"), merge + "uninst.lst: merge: ", None),
+             ("a folder at the merge's temporary file", lambda: os.mkdir("game/uninst.lst.new"), merge + "uninst.lst: merge: ",
+              None)]
+    for what, plant, outcome, wine_outcome in cases:
+        subprocess.run(["rm", "-rf", "game", "out", "ro.bin"], check=True)
+        expected = apply_patch()
+        write_folder(".", {"ro.bin": b"read-only outside", "rw.bin": b"writable outside"})
+        os.chmod("ro.bin", 0o444)
+        plant()
+        outcome = outcome if native or wine_outcome is None else wine_outcome
+        before, outside = folder_state("game"), {n: (Path(n).read_bytes(), os.stat(n).st_mode) for n in ("ro.bin", "rw.bin")}
+        out, err = run("apply", "setup.exe", "--folder", "game", status=0 if outcome in (same, stale) else 1)
+        if outcome == same:
+            assert out == b"Ok (0x00000000)\n" and not difference(folder_state("game"), expected), (what, out, err)
+            assert not [p for p in Path("game").rglob("*") if p.is_symlink() or p.stat().st_nlink > 1], what
+        elif outcome == stale:
+            assert out == b"Ok (0x00000000)\n" and "TLX.hvl.prune~: remove: " in err, (what, err)
+            assert not difference(folder_state("game"), expected | {"TLX.hvl": unpruned, "TLX.hvl.prune~": b"read-only outside"})
+        else:  # the folder as before, or after a failed merge installed with uninst.lst as it was
+            lists = {n: d for n, d in before.items() if n.startswith("uninst.lst")}
+            left = expected | lists if outcome.startswith(merge) else before
+            assert out.decode().startswith(outcome) and not difference(folder_state("game"), left), (what, out)
+        assert outside == {n: (Path(n).read_bytes(), os.stat(n).st_mode) for n in outside}, what
+        assert not os.path.exists("out") or not os.listdir("out"), what
+
+
 def test_apply_release_patch():  # a patch of what changed between two releases, built, applied, checked
     big, native = random.Random(5).randbytes(MIB + 3), len(TOOL) == 1
     old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b""}

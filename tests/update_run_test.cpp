@@ -78,7 +78,7 @@ struct UpdateRunTest : testing::Test {
         return runUpdateFromPatch(patch.c_str(), folder.c_str(), host, report);
     }
     static std::string failure(const UpdateRunReport& report) {
-        return runStepNames[static_cast<int>(report.failedStep)] + (":"s + report.failedName);
+        return runStepName(report.failedStep) + (":"s + report.failedName);
     }
 };
 
@@ -182,8 +182,8 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         FaultOperation fault = none;
         uint32_t nth = 0;
     } cases[] = {
-        {"the last entry does not match its record", damaged(4), PayloadDamaged, "verify:TLX.exe"},
-        {"33 entries", many, TooManyEntries, "read:"},
+        {"b.arc does not match its record, the entries before it staged", damaged(1), PayloadDamaged, "verify:b.arc"},
+        {"33 entries", many, TooManyEntries, "count:"},
         {"an entry name climbing out", {{"a.arc", e}, {"..\\evil.arc", e}}, PayloadDamaged, "name:..\\evil.arc"},
         {"a record name climbing out", {{"evil.arc", e}, {"TLX.hvl", climbing}}, PayloadDamaged, "name:..\\evil.arc"},
         {"two entries, one target", {{"a.arc", e}, {"A.ARC", e}}, PayloadDamaged, "name:A.ARC"},
@@ -195,8 +195,20 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         {"a staging file, other separator", {{"sub\\a", e}, {"sub/a.tmp", e}}, PayloadDamaged, "name:sub/a.tmp"},
         {"a trailing dot, which Windows strips", {{"a.arc.", e}}, PayloadDamaged, "name:a.arc."},
         {"a trailing space", {{"sub \\a.arc", e}}, PayloadDamaged, "name:sub \\a.arc"},
-        {"a device name", {{"nul", e}}, PayloadDamaged, "name:nul"},
+        // Names are judged before the first staging file is created: an earlier entry is not staged either.
+        {"a device name", {{"a.arc", e}, {"nul", e}}, PayloadDamaged, "name:nul"},
         {"a device name with an extension", {{"sub\\Com1.arc", e}}, PayloadDamaged, "name:sub\\Com1.arc"},
+        {"a device name with spaces before its extension",
+         {{"a.arc", e}, {"con  .arc", e}},
+         PayloadDamaged,
+         "name:con  .arc"},
+        {"the device names with 0 and with $",
+         {{"a.arc", e}, {"lpt0.x", e}, {"CONIN$", e}},
+         PayloadDamaged,
+         "name:lpt0.x"},
+        {"an empty name", {{"a.arc", e}, {"", e}}, PayloadDamaged, "name:"},
+        {"an empty part between separators", {{"sub\\\\a.arc", e}}, PayloadDamaged, "name:sub\\\\a.arc"},
+        {"half a double-byte character at the end", {{"a.arc", e}, {"b\x95", e}}, PayloadDamaged, "name:b\x95"},
         {"a stream", {{"a.arc:x", e}}, PayloadDamaged, "name:a.arc:x"},
         {"a wildcard", {{"a?.arc", e}}, PayloadDamaged, "name:a?.arc"},
         {"a control character", {{"a\x01.arc", e}}, PayloadDamaged, "name:a\x01.arc"},
@@ -207,8 +219,12 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         {"a staging file cannot be created", {}, FileWriteFailed, "open:a.arc", FaultOperation::Open, 2},
         {"a staging write fails", {}, FileWriteFailed, "write:a.arc", FaultOperation::Write, 1},
     };
+    // A staging file left by an earlier run for an entry this run never reaches is not this run's.
+    before["TLX.exe.tmp"] = bytesOf("left over");
+    restore(folder, before);
     for (const auto& test : cases) {
         writePatch(test.payload.empty() ? entries : test.payload);
+        resetFaultCounters();
         if (test.fault != none) injectFault(test.fault, test.nth, FaultEffect::Fail);
         failArrayAllocations = test.nth == ~0u;
         UpdateRunReport report;
@@ -217,6 +233,9 @@ TEST_F(UpdateRunTest, FailuresBeforeTheCommitChangeNothingAndGiveTheirResult) {
         EXPECT_EQ(result, test.expected) << test.what;
         EXPECT_EQ(failure(report), test.failure) << test.what;
         EXPECT_EQ(report.systemError, test.fault != none ? refusalCode(Refusal::InjectedFault) : 0) << test.what;
+        if (test.failure.starts_with("name:") || test.failure.starts_with("path:")) {
+            EXPECT_EQ(faultOperationCount(FaultOperation::Open), 1u) << test.what << ": only the patch was opened";
+        }
         clearFaults();
         EXPECT_FALSE(std::filesystem::exists(temp.file("evil.arc"))) << test.what;
         EXPECT_EQ(difference(snapshot(folder), before), "") << test.what;

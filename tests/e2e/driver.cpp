@@ -7,7 +7,7 @@
 //                     the Nth time (setup_probe.cpp); start:no-dialog refuses its progress dialog
 //   box               wait for a box: "box copy=K text= caption= owner=none|dialog|other buttons=yes,no
 //                     default=no icon=question"; answer:yes|no|ok answers it and waits until it is gone
-//   held              wait for the held run: "held label= caption= visible=1 centred=1"; release it
+//   held              wait for the held run: "held label= caption= visible=1 centred=1 abort=enabled|disabled"
 //   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, WM_QUIT to its thread
 //   ignored           post the system close command (Alt+F4) and Escape's IDCANCEL, which the dialog ignores
 //   wait-file:PATH    wait until PATH exists
@@ -189,9 +189,10 @@ bool runStep(const std::string& step) {
         const bool centred =
             window.left == monitor.left + ((monitor.right - monitor.left) - (window.right - window.left)) / 2 &&
             window.top == monitor.top + ((monitor.bottom - monitor.top) - (window.bottom - window.top)) / 2;
-        std::printf("held label=%s caption=%s visible=%d centred=%d\n",
+        std::printf("held label=%s caption=%s visible=%d centred=%d abort=%s\n",
                     hexText(GetDlgItem(dialog, IDC_FILE_LABEL)).c_str(), hexText(dialog).c_str(),
-                    IsWindowVisible(dialog) ? 1 : 0, centred ? 1 : 0);
+                    IsWindowVisible(dialog) ? 1 : 0, centred ? 1 : 0,
+                    IsWindowEnabled(GetDlgItem(dialog, IDC_ABORT)) ? "enabled" : "disabled");
     } else if (name == "release") {
         done = SetEvent(releaseEvent);
     } else if (name == "click" || name == "close") {

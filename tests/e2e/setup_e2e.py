@@ -41,14 +41,16 @@ MERGED_UNINSTALL_LIST = b"data1.arc\nreadme.txt\ndata2.arc\nsub\\data3.arc\ntlx.
 
 def expected_line(word):
     """A line of the driver's report: a message box by its text's name, held:TARGET for the held run's
-    dialog (its label naming TARGET, centred), exit=STATUS or exitK=STATUS for copy K's end."""
+    dialog (its label naming TARGET, centred; aborted:TARGET once the abort is confirmed and its button
+    disabled), exit=STATUS or exitK=STATUS for copy K's end."""
     title = texts.TITLE.encode("cp932").hex().upper()
     if word.startswith("exit"):
         copy, status = word[4:].split("=")
         return f"exit copy={copy or 1} status=0x{STATUSES[status] & 0xFFFFFFFF:08X}"
-    if word.startswith("held:"):
-        label = (word[5:] + texts.LABEL_SUFFIX).encode("cp932").hex().upper()
-        return f"held label={label} caption={title} visible=1 centred=1"
+    if word.startswith(("held:", "aborted:")):
+        target, button = word.split(":", 1)[1], "disabled" if word.startswith("aborted:") else "enabled"
+        label = (target + texts.LABEL_SUFFIX).encode("cp932").hex().upper()
+        return f"held label={label} caption={title} visible=1 centred=1 abort={button}"
     question, icon = word in ("consent", "abort"), {"completed": "information"}.get(word, "warning")
     return (f"box copy=1 text={texts.MESSAGES[word].encode('cp932').hex().upper()} caption={title} "
             f"owner={'dialog' if word == 'abort' else 'none'} buttons={'yes,no' if question else 'ok'} "
@@ -73,8 +75,8 @@ SCENARIOS = {
                             False),
     "dialog-not-created": Scenario(f"start:no-dialog box answer:yes {OK}", "consent dialog-failed exit=dialog-failed",
                                    False),
-    "abort-confirmed": Scenario("start:3 box answer:yes held click release box answer:yes exit:1",
-                                "consent held:Sub\\data3.arc abort exit=aborted", False),
+    "abort-confirmed": Scenario("start:3 box answer:yes held click release box answer:yes held release exit:1",
+                                "consent held:Sub\\data3.arc abort aborted:Sub\\data3.arc exit=aborted", False),
     "abort-declined": Scenario(f"start:2 box answer:yes held ignored click release box answer:no {OK}",
                                "consent held:data2.arc abort completed exit=ok", True, win32=True),
     "dialog-closed": Scenario("start:3 box answer:yes held close release exit:1",

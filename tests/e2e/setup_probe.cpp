@@ -2,7 +2,9 @@
 // cannot do from its own process:
 // - hold the update run (WH_CALLWNDPROCRET): the run sets the file label right before it pumps messages
 //   for an entry. At the Nth time (N from VENNHOLT_E2E_HOLD) the probe sets the held event and waits (at
-//   most 30 s) for the release event; what the driver posts meanwhile acts before entry N - 1 is staged;
+//   most 30 s) for the release event; what the driver posts meanwhile acts before entry N - 1 is staged.
+//   Where a hold is asked for, the run is held once more when the abort button is disabled, so that the
+//   driver sees the dialog as the confirmed abort leaves it;
 // - tell which standard icon a message box shows, as a window property: icons belong to the process
 //   that loaded them, so only code inside setup.exe can compare them;
 // - refuse the progress dialog (WH_CBT) when VENNHOLT_E2E_REFUSE_DIALOG is set: the one top-level
@@ -20,18 +22,19 @@ namespace {
 
 unsigned labelSets = 0;
 
-void holdIfWanted() {
-    char setting[16] = {};
-    GetEnvironmentVariableA("VENNHOLT_E2E_HOLD", setting, sizeof setting - 1);
-    if (++labelSets != std::strtoul(setting, nullptr, 10)) {
-        return;
-    }
+void hold() {
     HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, heldEventName);  // both closed when setup.exe ends
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, releaseEventName);
     if (held != nullptr && release != nullptr) {
         SetEvent(held);
         WaitForSingleObject(release, 30000);
     }
+}
+
+unsigned long holdSetting() {
+    char setting[16] = {};
+    GetEnvironmentVariableA("VENNHOLT_E2E_HOLD", setting, sizeof setting - 1);
+    return std::strtoul(setting, nullptr, 10);
 }
 
 // Marks a message box that has just been set up with the standard icon its icon control shows.
@@ -69,7 +72,9 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK setupProbeHook(int code, WPARA
     if (code == HC_ACTION) {
         const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
         if (call->message == WM_SETTEXT && GetDlgCtrlID(call->hwnd) == IDC_FILE_LABEL) {
-            holdIfWanted();
+            if (++labelSets == holdSetting()) hold();
+        } else if (call->message == WM_ENABLE && call->wParam == FALSE && GetDlgCtrlID(call->hwnd) == IDC_ABORT) {
+            if (holdSetting() != 0) hold();
         } else if (call->message == WM_INITDIALOG && GetDlgItem(call->hwnd, 0xFFFF) != nullptr) {
             markIcon(call->hwnd);
         }

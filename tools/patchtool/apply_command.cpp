@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <string>
 
 #include "engine/update_run.h"
@@ -17,23 +16,9 @@ namespace {
 
 constexpr const char* command = "apply";
 
-// Why each step failed when no system call did, in the order of RunStep.
-const char* const stepReasons[] = {"",
-                                   "a name the updater refuses, or one file for two entries",
-                                   "the path would pass the 259 bytes Windows allows",
-                                   "failed",
-                                   "the patch ends before its data does",
-                                   "the disk took only part of it",
-                                   "the copy differs from its version record",
-                                   "failed",
-                                   "failed",
-                                   "failed",
-                                   "out of memory"};
-static_assert(std::size(stepReasons) == std::size(runStepNames));
-
 std::string stepReason(const UpdateRunReport& report) {
     if (report.systemError != 0) return describeSystemError(report.systemError);
-    return stepReasons[static_cast<int>(report.failedStep)];
+    return runStepTexts[static_cast<int>(report.failedStep)].reason;
 }
 
 std::string failedName(const UpdateRunReport& report) {
@@ -44,8 +29,7 @@ std::string failedName(const UpdateRunReport& report) {
 std::string describeFailure(const UpdateRunReport& report) {
     if (report.failedStep == RunStep::None) return "";
     const std::string name = failedName(report);
-    return (name.empty() ? "" : name + ": ") + runStepNames[static_cast<int>(report.failedStep)] + ": " +
-           stepReason(report);
+    return (name.empty() ? "" : name + ": ") + runStepName(report.failedStep) + ": " + stepReason(report);
 }
 
 void printReportJson(UpdateResult result, const UpdateRunReport& report) {
@@ -56,7 +40,7 @@ void printReportJson(UpdateResult result, const UpdateRunReport& report) {
     Json failure;  // null when nothing failed
     if (report.failedStep != RunStep::None) {
         failure = {{"name", failedName(report)},
-                   {"step", runStepNames[static_cast<int>(report.failedStep)]},
+                   {"step", runStepName(report.failedStep)},
                    {"systemError", report.systemError},
                    {"reason", stepReason(report)}};
     }
@@ -114,9 +98,11 @@ const Command applyCommand = {
     "(result Cancelled).\n"
     "\n"
     "Prints the result, for example 'Ok (0x00000000)'; a failed run also names the file, the step\n"
-    "(name, path, open, read, write, verify, move, prune, merge or memory) and the system's reason:\n"
-    "'FileWriteFailed (0x80000004): data3.arc: move: permission denied'. A progress line is shown\n"
-    "on standard error when it is a terminal.\n"
+    "and the system's reason: 'FileWriteFailed (0x80000004): data3.arc: move: permission denied'.\n"
+    "The steps: count (more than 32 entries), read, name (a name the updater refuses), path (too\n"
+    "long), open, write, verify, remove (something planted at a name the run writes could not be\n"
+    "removed), outside (a file would lie outside DIR: a subfolder leads out), move, prune, merge,\n"
+    "memory. A progress line is shown on standard error when it is a terminal.\n"
     "\n"
     "  --folder DIR   the game's install folder (required)\n"
     "  --json         print {\"result\": NAME, \"code\": \"0x...\", \"installed\": [target names],\n"

@@ -3,6 +3,8 @@
 
 bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
+bool isSuperscriptDigit(unsigned char) { return false; }
+
 void lowerCaseName(char* name) {
     for (unsigned char* p = reinterpret_cast<unsigned char*>(name); *p != 0; ++p) {
         if (isLeadByte(*p)) {

@@ -1,35 +1,31 @@
 // FileHandle on POSIX, keeping the observable contract of the Win32 one: a reader shares with
-// readers only, a writer is exclusive and truncates, and each transfer is one system call.
+// readers only, a writer is exclusive and creates a new file, and each transfer is one system call.
 // The sharing rules are enforced between FileHandles through advisory flock() locks, which is
 // where every reader and writer of the engine comes from.
-#include "engine/file_handle.h"
-#include "engine/platform/fault_injection.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/platform/fault_injection.h"
 #include "engine/platform/posix/native_path.h"
 
 namespace {
 
-// Opens and locks without waiting; the descriptor, or -1 when the file is missing, is a folder,
-// is read-only (no write bit at all, the counterpart of the read-only attribute, refused even to
-// root) for a writer, or is held by another handle in a way the lock forbids. The two refusals
-// the system would not make itself get the code of a refusal.
-int openLocked(const char* path, int flags, int lock) {
-    const int fd = ::open(toNativePath(path).c_str(), flags | O_CLOEXEC, 0644);
+// Opens for reading and locks without waiting; the descriptor, or -1 when the file is missing, is a
+// folder (refused with the code of a refusal, as the system would open it), or is held by a writer.
+// O_NONBLOCK keeps a pipe put where a file was expected from holding the open; on a regular file
+// it changes nothing.
+int openForReading(const char* path) {
+    const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat status {};
-    const bool writing = (flags & O_ACCMODE) != O_RDONLY;
     if (::fstat(fd, &status) == 0) {
         if (S_ISDIR(status.st_mode)) {
             refuse(Refusal::Folder);
-        } else if (writing && (status.st_mode & 0222) == 0) {
-            refuse(Refusal::AccessDenied);
-        } else if (::flock(fd, lock | LOCK_NB) == 0) {
+        } else if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
             return fd;
         }
     }
@@ -43,16 +39,17 @@ FileHandle::~FileHandle() { close(); }
 
 bool FileHandle::openRead(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
-    handle_ = openLocked(path, O_RDONLY, LOCK_SH);
+    handle_ = openForReading(path);
     return isOpen();
 }
 
 bool FileHandle::openWrite(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
-    // Truncate only once the lock is held, so that a file another handle still uses is left alone.
-    const int fd = openLocked(path, O_WRONLY | O_CREAT, LOCK_EX);
+    // A new file or nothing: O_EXCL fails on any name that exists, and with O_NOFOLLOW on a link too,
+    // dangling or not. The lock marks the file as held, as an exclusive Windows handle would.
+    const int fd = ::open(toNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    if (::ftruncate(fd, 0) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;
     }

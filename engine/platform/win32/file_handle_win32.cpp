@@ -1,8 +1,8 @@
 // FileHandle on Win32: exactly one ANSI file call per operation.
+#include <windows.h>
+
 #include "engine/file_handle.h"
 #include "engine/platform/fault_injection.h"
-
-#include <windows.h>
 
 namespace {
 
@@ -23,8 +23,11 @@ bool FileHandle::openRead(const char* path) {
 
 bool FileHandle::openWrite(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
-    handle_ = reinterpret_cast<intptr_t>(
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, openFlags, nullptr));
+    // A new file or nothing: CREATE_NEW fails on any name that exists, and FILE_FLAG_OPEN_REPARSE_POINT
+    // makes a symbolic link count as existing instead of being followed to create its target. DELETE
+    // lets the file be deleted through this handle again (deleteOpenFile).
+    handle_ = reinterpret_cast<intptr_t>(CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                                     openFlags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return isOpen();
 }
 
