@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Times `patchtool apply` of a patch against copying the same bytes with cp and renaming them,
-on warm caches, in one run; and reports the peak memory of the apply above an idle patchtool.
+"""Times `patchtool apply` of a patch against copying the same bytes and renaming them, with cp and
+with dd's plain 1 MiB reads and writes (the transfers apply makes), on warm caches, in one run; and
+reports the peak memory of the apply above an idle patchtool.
 
     bench/apply_vs_copy.py PATCHTOOL [--mib N] [--files N] [--repeat N]
 
@@ -79,23 +80,33 @@ def main():
             subprocess.run([options.patchtool, "apply", patch, "--folder", folder], check=True,
                            stdout=subprocess.DEVNULL)
 
-        def copy_and_rename():
+        def copy_and_rename(*command):
             for name, path in zip(files, sources):
                 staging = os.path.join(folder, name + ".tmp")
-                subprocess.run(["cp", path, staging], check=True)
+                subprocess.run([*command, path, staging], check=True)
                 os.replace(staging, os.path.join(folder, name))
 
+        def cp():
+            copy_and_rename("cp")
+
+        def dd():
+            copy_and_rename("sh", "-c", 'exec dd if="$0" of="$1" bs=1M status=none')
+
         apply()  # warm the caches
-        copy_and_rename()
+        cp()
+        dd()
         apply_seconds = best_of(options.repeat, apply)
-        copy_seconds = best_of(options.repeat, copy_and_rename)
+        copy_seconds = best_of(options.repeat, cp)
+        dd_seconds = best_of(options.repeat, dd)
         idle = peak_rss_kib([options.patchtool, "--help"])
         peak = peak_rss_kib([options.patchtool, "apply", patch, "--folder", folder])
         size = sum(os.path.getsize(path) for path in sources)
         print(f"payload: {size / (1 << 20):.1f} MiB in {len(files)} entries")
         print(f"patchtool apply:      {apply_seconds * 1000:8.1f} ms  ({size / apply_seconds / 1e9:.2f} GB/s)")
         print(f"cp + rename:          {copy_seconds * 1000:8.1f} ms  ({size / copy_seconds / 1e9:.2f} GB/s)")
-        print(f"ratio apply / copy:   {apply_seconds / copy_seconds:8.2f}")
+        print(f"dd 1 MiB + rename:    {dd_seconds * 1000:8.1f} ms  ({size / dd_seconds / 1e9:.2f} GB/s)")
+        print(f"ratio apply / cp:     {apply_seconds / copy_seconds:8.2f}")
+        print(f"ratio apply / dd:     {apply_seconds / dd_seconds:8.2f}")
         print(f"peak memory: idle {idle} KiB, apply {peak} KiB, above idle {peak - idle} KiB")
     return 0
 
