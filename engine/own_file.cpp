@@ -26,3 +26,10 @@ bool openInstalledList(FileHandle& file, const char* path) {
     inspectName(path, state);
     return refuse(state.kind == NameKind::HardLinked ? Refusal::HardLink : Refusal::SymbolicLink);
 }
+
+bool createTemporaryFile(FileHandle& file, const char* path, const ResolvedFolder& folder, RewriteFailure* failure) {
+    const OwnFileFailure created = createOwnFile(file, path, folder);
+    if (created == OwnFileFailure::None) return true;
+    if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
+    return failedCall(failure);
+}

@@ -38,6 +38,10 @@ struct RewriteFailure {
     OwnFileFailure temporary = OwnFileFailure::None;
 };
 
+// createOwnFile for the temporary file of a list's rewrite. False, with the failure in `failure`
+// when it is given, when the file could not be created.
+bool createTemporaryFile(FileHandle& file, const char* path, const ResolvedFolder& folder, RewriteFailure* failure);
+
 // Hands the code of the call that just failed to a caller that asked for it; false, so that a
 // failing function can return through it.
 inline bool failedCall(RewriteFailure* failure) {

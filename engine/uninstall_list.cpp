@@ -196,11 +196,7 @@ bool replaceFile(const char* target, const char* temporary, const ResolvedFolder
         return failedCall(failure);
     }
     FileHandle file;
-    const OwnFileFailure created = createOwnFile(file, temporary, folder);
-    if (created != OwnFileFailure::None) {
-        if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
-        return failedCall(failure);
-    }
+    if (!createTemporaryFile(file, temporary, folder, failure)) return false;
     clearSystemErrorCode();
     if (file.write(bytes, count) != count) {
         failedCall(failure);

@@ -115,11 +115,7 @@ bool keepExistingRecords(const char* installFolder, InstalledList& list, uint32_
 bool writeList(const char* path, const ResolvedFolder& folder, const InstalledList& list, uint32_t kept,
                RewriteFailure* failure) {
     FileHandle file;
-    const OwnFileFailure created = createOwnFile(file, path, folder);
-    if (created != OwnFileFailure::None) {
-        if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
-        return failedCall(failure);
-    }
+    if (!createTemporaryFile(file, path, folder, failure)) return false;
     uint8_t header[versionListHeaderSize];
     std::memcpy(header, list.header, sizeof header);
     writeU32(header + 12, kept);
