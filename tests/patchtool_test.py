@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """patchtool_test.py --list | [RUNNER] PATCHTOOL CASE: every patchtool command's output and refusals, against
 patches and version lists that patch_formats.py writes; each case runs in a fresh folder."""
+import fcntl
 import json
 import os
 import pty
@@ -125,6 +126,25 @@ def test_verify():
     assert "MISMATCH    dup.arc -> first\\DUP.arc" in run("verify", "v.exe", status=1)[0].decode(), "the text report"
     write_folder(".", {"v.exe": patch([("a.arc", b"abc"), ("gone.arc", b"")], positions=[(0, 3), (9, 10)])})
     assert run_json("verify", "v.exe", status=1)["entries"][1]["status"] == "unreadable"
+
+
+def test_names():  # trail bytes 0x5C (ソ, 表, 能) and 0x7C (ポ): code page 932's names whatever the system's code page
+    value, entries = check_value(b"s"), [("ソ.arc", b"s"), ("ポ.arc", b"s"), ("能.arc", b"s"), ("表", b"s")]
+    records = [("ソ\\ソ.arc", value), ("ポ.arc", value), ("表\\能.arc", value), ("表", value)]
+    write_folder(".", {"v.exe": patch(entries + [("TLX.hvl", version_list(records))]), "stub": b"MZ", "e": b"e",
+                       "old/a/x": b"", "old/ソ/x": b"", "new/a/表.arc": b"1", "new/ソ/能.arc": b"2", "new/ポ.arc": b"3",
+                       "twins/a/ソ.arc": b"1", "twins/ソ/ソ.arc": b"2"})
+    assert [e["name"] for e in run_json("list", "v.exe")["entries"]] == [n for n, _ in entries] + ["TLX.hvl"]
+    assert [(e["target"], e["status"]) for e in run_json("verify", "v.exe")["entries"]] == [
+        (n, "ok") for n, _ in records] + [("TLX.hvl", "unverified")]
+    build = ["build", "--stub", "stub", "--out", "out.exe"]
+    for arguments, status, expected in ((["ポ.arc=e", "表\\能.arc=e"], 0, ["ポ.arc", "表\\能.arc"]),
+                                        (["--base", "old", "--from", "new"], 0, ["表.arc", "能.arc", "ポ.arc", "TLX.hvl"]),
+                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC' is given twice"),
+                                        (["--base", "old", "--from", "twins"], 1, "carried under the name ソ.arc")):
+        err = run(*build, *arguments, status=status)[1]
+        names = [e["name"] for e in run_json("list", "out.exe")["entries"]] if status == 0 else None
+        assert expected in err if status else names == expected, (arguments, err, names)
 
 
 def test_refusals():
@@ -295,23 +315,35 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
     for listed, note in ((records, "NEW's own TLX.hvl"), (sorted(records), "install voice/town.arc under another")):
         write_folder("new", {"TLX.hvl": version_list(listed)})  # carried when it lets each file find its record
         assert note in run("build", "--base", "old", "--from", "new", "--stub", "stub", "--dry-run")[0].decode(), note
-    write_folder("game", old | {"uninst.lst": b"Old.lst\r\n"})
-    assert run("apply", "p.exe", "--folder", "game")[0] == b"Ok (0x00000000)\n"
+    # A folder given with a separator after a last character whose final byte code page 932 takes for a
+    # lead byte (あ in UTF-8), or whose trail byte is 0x5C (表 in the Windows build's code page 932).
+    game = "ゲームあ" if native else "ゲーム表"
+    write_folder(game, old | {"uninst.lst": b"Old.lst\r\n"})
+    assert run("apply", "p.exe", "--folder", game + "/")[0] == b"Ok (0x00000000)\n"
     expected = new | {"gone.dat": b"", "TLX.hvl": hvl,
                       "uninst.lst": b"old.lst\ndata1.arc\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
-    installed = {n: d for n, d in folder_state("game").items() if d is not None}
+    installed = {n: d for n, d in folder_state(game).items() if d is not None}
     assert not difference(installed, expected), difference(installed, expected)
-    write_folder("game", {"voice/town.arc": b"damaged"})
-    os.remove("game/maps/town.arc")
-    statuses = {r["name"]: r["status"] for r in run_json("check", "--folder", "game", status=1)["records"]}
-    assert statuses == {"data1.arc": "ok", "voice\\town.arc": "mismatch", "maps\\town.arc": "missing",
-                        "voice\\a.ogg": "ok", "voice\\new.ogg": "ok"}, statuses
+    write_folder(game, {"data1.arc": b"damaged"})  # the first record
+    os.remove(f"{game}/maps/town.arc")
+    os.remove(f"{game}/voice/new.ogg")
+    os.mkdir(f"{game}/voice/new.ogg")  # a folder in its place
+    with open(f"{game}/voice/town.arc") as held:
+        if native:  # another program holds it
+            fcntl.flock(held, fcntl.LOCK_EX)
+        records = run_json("check", "--folder", game + "/", status=1)["records"]
+        text = run("check", "--folder", game, status=1)[0].decode()
+    statuses = {r["name"]: (r["status"], r["reason"] is not None) for r in records}
+    assert statuses == {"data1.arc": ("mismatch", False), "voice\\new.ogg": ("unreadable", True),
+                        "voice\\town.arc": ("unreadable", True) if native else ("ok", False),
+                        "maps\\town.arc": ("missing", False), "voice\\a.ogg": ("ok", False)}, statuses
+    assert "\nUNREADABLE  voice\\new.ogg  (" in text and "\nMISSING     maps\\town.arc\n" in text, text
     if native:  # a progress line only where standard error is a terminal
         controller, terminal = pty.openpty()
-        subprocess.run([*TOOL, "check", "--folder", "game"], stdout=subprocess.DEVNULL, stderr=terminal, timeout=60)
+        subprocess.run([*TOOL, "check", "--folder", game], stdout=subprocess.DEVNULL, stderr=terminal, timeout=60)
         assert b"\rpatchtool: check: 5 of 5: voice\\" in os.read(controller, 4096)
-    os.mkdir("game/data1.arc.tmp")  # where the run stages data1.arc
-    out = run("apply", "p.exe", "--folder", "game", status=1)[0].decode()
+    os.mkdir(f"{game}/data1.arc.tmp")  # where the run stages data1.arc
+    out = run("apply", "p.exe", "--folder", game, status=1)[0].decode()
     assert out.startswith("FileWriteFailed (0x80000004): data1.arc: open: ") and len(out) > 48, out
 
 

@@ -51,13 +51,13 @@ bool planEntry(const std::string& givenName, const std::string& path, ArchiveLay
         error = "entry '" + operand + "' has an empty name";
         return false;
     }
-    const std::optional<std::string> encoded = commandLineNameToCodePage932(entry.givenName);
+    const std::optional<std::string> encoded = utf8ToCodePage932(entry.givenName);
     if (!encoded) {
         error = "entry name '" + entry.givenName + "' has characters that code page 932 cannot hold";
         return false;
     }
     entry.name = *encoded;
-    if (!isSafeTargetName(entry.name.c_str())) {
+    if (!isSafeTargetName(entry.name.c_str(), codePage932)) {
         error = "entry name '" + entry.givenName +
                 "' would be installed outside the game folder or under another name (absolute, a drive or ':', "
                 "an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, "
@@ -207,7 +207,7 @@ bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     for (const std::string& name : names) {
         if (isVersionListName(name)) continue;
-        const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
+        const std::optional<std::string> encoded = utf8ToCodePage932(name);
         if (!encoded || encoded->size() > maxVersionRecordName(VersionListVersion::V2)) {
             error = folder + ": '" + name + "' cannot be a version list record name";
             return false;

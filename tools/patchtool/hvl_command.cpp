@@ -48,12 +48,7 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
     std::vector<std::string> parts;
     std::string part;
     for (size_t i = 0; i <= file.size(); ++i) {
-        const char c = i < file.size() ? file[i] : '/';
-        if (i + 1 < file.size() && isCommandLineLeadByte(static_cast<unsigned char>(c))) {
-            part += c;
-            part += file[++i];
-            continue;
-        }
+        const char c = i < file.size() ? file[i] : '/';  // no byte of a UTF-8 character is a separator
         if (c != '/' && c != '\\') {
             part += c;
             continue;
@@ -75,7 +70,7 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
         name += (name.empty() ? "" : "\\") + each;
         listed.path += "/" + each;
     }
-    const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
+    const std::optional<std::string> encoded = utf8ToCodePage932(name);
     if (!encoded) {
         error = "name '" + name + "' has characters that code page 932 cannot hold";
         return false;

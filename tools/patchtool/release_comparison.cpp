@@ -35,13 +35,13 @@ struct ReleaseFile {
 std::string recordNameOf(const std::string& path) {
     std::string record = path;
     std::replace(record.begin(), record.end(), '/', '\\');
-    return commandLineNameToCodePage932(record).value_or("");
+    return utf8ToCodePage932(record).value_or("");
 }
 
 ReleaseFile describe(const std::string& path) {
     ReleaseFile file{path, recordNameOf(path), {}, {}, {}, {}};
     file.folded = foldedName(file.recordName);
-    file.entryName = lastNameComponent(file.recordName.c_str());
+    file.entryName = lastNameComponent(file.recordName.c_str(), codePage932);
     const size_t slash = path.rfind('/');
     file.folder = slash != std::string::npos ? foldedName(recordNameOf(path.substr(0, slash))) : "";
     return file;
@@ -81,7 +81,7 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
     for (const ReleaseFile* file : chosen) {
         const std::string& name = file->path;
         if (file->recordName.empty()) continue;  // listed with the records
-        if (!isSafeTargetName(file->recordName.c_str()) || file->folded.empty()) {
+        if (!isSafeTargetName(file->recordName.c_str(), codePage932) || file->folded.empty()) {
             addProblem(comparison, name +
                                        ": a name the updater refuses (a reserved name, a part ending in '.' or a "
                                        "space, or one of <>\"|?*:)");
@@ -147,7 +147,8 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
                             const std::vector<const ReleaseFile*>& chosen) {
     FileHandle handle;
     VersionList list;
-    if (handle.openRead(path.c_str())) list.loadAt(handle, 0);
+    std::string error;
+    if (openWithEngine(handle, path, error)) list.loadAt(handle, 0);
     if (list.version == VersionListVersion::None) return "it is no version list the updater reads";
     std::map<std::string, const ReleaseFile*> byFolded;
     for (const ReleaseFile& file : files) byFolded.emplace(file.folded, &file);
@@ -166,7 +167,7 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
     }
     for (const ReleaseFile* file : chosen) {
         std::string lowered = foldedName(file->entryName);
-        const VersionRecord* record = list.findRecord(lowered.c_str());
+        const VersionRecord* record = list.findRecord(lowered.c_str(), codePage932);
         if (record == nullptr || foldedName(record->name) != file->folded) {
             return "the updater would install " + file->path + " under another of its records";
         }
