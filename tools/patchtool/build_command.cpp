@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -274,9 +275,7 @@ bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sour
     if (std::all_of(files.begin(), files.end(), [](const std::string& name) {
             return isVersionListName(name) || foldedName(name) == foldedName(uninstallListName);
         })) {
-        error = folder +
-                " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and "
-                "replace every player's version list (is the release there?)";
+        error = nothingToCarry(folder);
         return false;
     }
     if (arguments.has("order") && !readNameList(arguments.value("order"), names, error)) return false;
@@ -351,7 +350,7 @@ std::string basesOf(const ReleaseChange& change, const std::vector<std::string>&
 bool reportComparison(const ReleaseComparison& comparison, const std::vector<std::string>& bases) {
     for (const std::string& problem : comparison.problems) printError(command, problem);
     if (!comparison.problems.empty()) return false;
-    size_t removed = 0;
+    std::set<std::string> removed;  // a file several bases hold counts once
     const bool several = bases.size() > 1;
     for (const ReleaseChange& change : comparison.changes) {
         static const char* const changeNames[] = {"changed", "new", "removed"};
@@ -359,15 +358,15 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
         if (change.change == FileChange::Removed) {
             note = "  (" + (several ? "in " + basesOf(change, bases) + ", " : "") +
                    "not in NEW; a patch cannot remove it)";
-            ++removed;
+            removed.insert(change.path);
         } else if (change.change == FileChange::Changed && several) {
             note = "  (" + basesOf(change, bases) + ")";
         }
         std::printf("%-9s  %s%s\n", changeNames[static_cast<int>(change.change)], change.path.c_str(), note.c_str());
     }
     std::printf("%-9s  %zu files\nversion list: %s\n", "unchanged", comparison.unchanged, comparison.listNote.c_str());
-    if (removed > 0) {
-        printError(command, "warning: the " + std::to_string(removed) +
+    if (!removed.empty()) {
+        printError(command, "warning: the " + std::to_string(removed.size()) +
                                 " removed files stay in players' installs; a patch cannot remove files");
     }
     return true;

@@ -260,6 +260,12 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 
 }  // namespace
 
+std::string nothingToCarry(const std::string& folder) {
+    return folder +
+           " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and replace every "
+           "player's version list (is the release there?)";
+}
+
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
                      ReleaseComparison& comparison, std::string& error) {
     Release release;
@@ -268,11 +274,7 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
     for (size_t b = 0; b < bases.size(); ++b) {
         if (!readRelease(baseFolders[b], bases[b], comparison.problems, error)) return false;
     }
-    if (comparison.problems.empty() && release.files.empty()) {
-        comparison.problems.push_back(newFolder +
-                                      " holds no file but its TLX.hvl and uninst.lst: a patch of it would install "
-                                      "nothing and replace every player's version list (is the release there?)");
-    }
+    if (comparison.problems.empty() && release.files.empty()) comparison.problems.push_back(nothingToCarry(newFolder));
     findNameProblems(release, comparison);
     if (!comparison.problems.empty()) return true;  // nothing is read for a build that cannot be made
 

@@ -50,6 +50,10 @@ struct ReleaseComparison {
     std::vector<std::string> problems;
 };
 
+// Why a release folder that holds no file but TLX.hvl and uninst.lst (a share not mounted, a copy not
+// made) gives no patch: it would install nothing and replace every player's version list.
+std::string nothingToCarry(const std::string& folder);
+
 // Compares the releases. False, with a reason in `error`, when a folder or file cannot be read.
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
                      ReleaseComparison& comparison, std::string& error);
