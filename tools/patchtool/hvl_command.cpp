@@ -14,7 +14,6 @@
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
-#include "tools/patchtool/platform.h"
 #include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/report.h"
 #include "tools/patchtool/version_list_file.h"
