@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 
 #include "engine/file_handle.h"
