@@ -19,14 +19,16 @@ const char* findCharacter(const char* text, size_t length, char wanted) {
     return nullptr;
 }
 
-bool nameEqualsLowerKey(const char* name, const char* lowerKey) {
+const CodePage systemCodePage = {isLeadByte, lowerCaseName, isSuperscriptDigit};
+
+bool nameEqualsLowerKey(const char* name, const char* lowerKey, const CodePage& codePage) {
     char work[260];
     size_t length = 0;
     while (length < sizeof work - 1 && name[length] != '\0') ++length;
     // A name that does not fit the work buffer cannot equal a key that does.
     if (name[length] != '\0') return false;
     for (size_t i = 0; i <= length; ++i) work[i] = name[i];
-    lowerCaseName(work);
+    codePage.lowerCaseName(work);
     for (size_t i = 0;; ++i) {
         if (work[i] != lowerKey[i]) return false;
         if (work[i] == '\0') return true;

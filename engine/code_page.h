@@ -5,6 +5,10 @@
 // so searches step over double-byte characters as units and a trail byte 0x5C is never taken for a
 // backslash. On Windows the lead bytes are those of the system's ANSI code page (none on a
 // single-byte code page such as 1252); elsewhere they are code page 932's, 0x81-0x9F and 0xE0-0xFC.
+//
+// The updater reads every name with the system's rules. The names inside a patch are code page 932
+// bytes, though, and the publisher's tool judges them as such on every system; the name helpers
+// therefore take the rules they apply as a CodePage, the system's unless told otherwise.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +38,20 @@ void lowerCaseName(char* name);
 // code page 932 characters that have one; the character itself when it has none.
 uint16_t lowerCaseDoubleByte(uint16_t character);
 
+// The rules of one code page, as the name helpers apply them.
+struct CodePage {
+    bool (*isLeadByte)(unsigned char byte);
+    void (*lowerCaseName)(char* name);
+    bool (*isSuperscriptDigit)(unsigned char byte);
+};
+// The system's ANSI code page: the functions above.
+extern const CodePage systemCodePage;
+// Code page 932 whatever the system: its lead bytes, the table's lower-casing and no superscript
+// digits (its bytes 0xB2, 0xB3 and 0xB9 are half-width katakana).
+extern const CodePage codePage932;
+bool isCodePage932LeadByte(unsigned char byte);
+void lowerCaseCodePage932Name(char* name);
+
 // Two names are equal when their lower-cased forms are equal byte for byte; `lowerKey` is already
 // lower-case. `name` is copied into a bounded work buffer first and never changed.
-bool nameEqualsLowerKey(const char* name, const char* lowerKey);
+bool nameEqualsLowerKey(const char* name, const char* lowerKey, const CodePage& codePage = systemCodePage);

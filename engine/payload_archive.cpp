@@ -48,9 +48,9 @@ bool PayloadArchive::isEntryReachable(uint32_t i) const {
     return first <= 0xFFFFFFFFull && first + index[i].size <= 0x100000000ull;
 }
 
-std::optional<uint32_t> PayloadArchive::findEntry(const char* lowerKey) const {
+std::optional<uint32_t> PayloadArchive::findEntry(const char* lowerKey, const CodePage& codePage) const {
     for (uint32_t i = 0; i < count; ++i) {
-        if (nameEqualsLowerKey(index[i].name, lowerKey)) return i;
+        if (nameEqualsLowerKey(index[i].name, lowerKey, codePage)) return i;
     }
     return std::nullopt;
 }

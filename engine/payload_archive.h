@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/code_page.h"
 #include "engine/update_result.h"
 
 class FileHandle;
@@ -55,8 +56,9 @@ struct PayloadArchive {
     // False when a damaged index puts entry i's first byte or its end beyond 2^32, where the
     // 32-bit data position wraps round and would name other bytes of the file.
     bool isEntryReachable(uint32_t i) const;
-    // Index position of the first entry whose lower-cased name equals `lowerKey` byte for byte.
-    std::optional<uint32_t> findEntry(const char* lowerKey) const;
+    // Index position of the first entry whose name, lower-cased by the rules of `codePage`, equals
+    // `lowerKey` byte for byte.
+    std::optional<uint32_t> findEntry(const char* lowerKey, const CodePage& codePage = systemCodePage) const;
 
     ArchiveLayout layout = ArchiveLayout::Current;
     uint32_t count = 0;

@@ -17,7 +17,7 @@ bool isForbiddenCharacter(unsigned char c) { return c < 0x20 || std::strchr(":<>
 // matches device names: the part before the first "." with any spaces at its end dropped, in any
 // case, is CON, PRN, AUX, NUL, CONIN$, CONOUT$, or COM or LPT followed by a digit (0 to 9, or on a
 // code page that has them the superscript digits one, two and three).
-bool isDeviceName(const char* component, size_t length) {
+bool isDeviceName(const char* component, size_t length, const CodePage& codePage) {
     size_t base = 0;
     while (base < length && component[base] != '.') ++base;
     while (base > 0 && component[base - 1] == ' ') --base;
@@ -31,14 +31,14 @@ bool isDeviceName(const char* component, size_t length) {
     };
     if (base == 4 && (std::memcmp(upper, "COM", 3) == 0 || std::memcmp(upper, "LPT", 3) == 0)) {
         const auto digit = static_cast<unsigned char>(upper[3]);
-        return (digit >= '0' && digit <= '9') || isSuperscriptDigit(digit);
+        return (digit >= '0' && digit <= '9') || codePage.isSuperscriptDigit(digit);
     }
     return is("CON") || is("PRN") || is("AUX") || is("NUL") || is("CONIN$") || is("CONOUT$");
 }
 
 }  // namespace
 
-bool isSafeTargetName(const char* name) {
+bool isSafeTargetName(const char* name, const CodePage& codePage) {
     const char* component = name;
     bool endsInDotOrSpace = false;
     for (const char* p = name;; ++p) {
@@ -46,10 +46,10 @@ bool isSafeTargetName(const char* name) {
             // Windows strips a trailing "." or space, so such a component names another file;
             // this also refuses the empty, "." and ".." components.
             const size_t length = static_cast<size_t>(p - component);
-            if (length == 0 || endsInDotOrSpace || isDeviceName(component, length)) return false;
+            if (length == 0 || endsInDotOrSpace || isDeviceName(component, length, codePage)) return false;
             if (*p == '\0') return true;
             component = p + 1;
-        } else if (isLeadByte(static_cast<unsigned char>(*p))) {
+        } else if (codePage.isLeadByte(static_cast<unsigned char>(*p))) {
             // Half a double-byte character: appending ".tmp" would make its "." the trail byte,
             // and the uninstall list could not hold the name.
             if (p[1] == '\0') return false;
@@ -62,12 +62,12 @@ bool isSafeTargetName(const char* name) {
     }
 }
 
-bool foldTargetName(char* folded, uint32_t size, const char* name, const char* suffix) {
+bool foldTargetName(char* folded, uint32_t size, const char* name, const char* suffix, const CodePage& codePage) {
     if (!joinText(folded, size, {name, suffix})) return false;
-    lowerCaseName(folded);
+    codePage.lowerCaseName(folded);
     for (char* p = folded; *p != '\0'; ++p) {
         if (*p == '/') *p = '\\';
-        if (isLeadByte(static_cast<unsigned char>(*p)) && *++p == '\0') break;
+        if (codePage.isLeadByte(static_cast<unsigned char>(*p)) && *++p == '\0') break;
     }
     return true;
 }

@@ -20,7 +20,6 @@ namespace {
 // "をインストール中" in code page 932: the file label reads "<target name>をインストール中".
 constexpr char labelSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
 constexpr char stagingSuffix[] = ".tmp";
-constexpr char versionListKey[] = "tlx.hvl";
 constexpr uint32_t fileBarMaximum = 65535;
 
 // The run's view of its host, with the display steps skipped for absent controls.
@@ -302,8 +301,7 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     resolveFolder(folder, resolvedFolder);
 
     VersionList versions;
-    if (const auto listIndex = archive.findEntry(versionListKey))
-        versions.loadFromArchive(executable, archive, *listIndex);
+    if (const auto listIndex = findVersionListEntry(archive)) versions.loadFromArchive(executable, archive, *listIndex);
     RunState run{folder, resolvedFolder, display, executable, archive, versions, targets.get(), {},
                  0,      nullptr,        result,  report};
     if (resolveTargets(run) == StepOutcome::Stop) return result;

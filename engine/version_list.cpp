@@ -138,14 +138,14 @@ VersionListVersion versionListVersionOf(const uint8_t* magic) {
     return VersionListVersion::None;
 }
 
-const char* lastNameComponent(const char* name) {
+const char* lastNameComponent(const char* name, const CodePage& codePage) {
     const char* rest = name;
     if (rest[0] != '\0' && rest[1] == ':') rest += 2;
     const char* component = rest;
     for (const char* p = rest; *p != '\0'; ++p) {
         if (*p == '\\' || *p == '/') {
             component = p + 1;
-        } else if (isLeadByte(static_cast<unsigned char>(*p))) {
+        } else if (codePage.isLeadByte(static_cast<unsigned char>(*p))) {
             if (p[1] == '\0') break;
             ++p;
         }
@@ -198,11 +198,20 @@ void VersionList::loadAt(FileHandle& executable, uint32_t position) {
     records = std::move(widened);
 }
 
-const VersionRecord* VersionList::findRecord(const char* lowerEntryName) const {
+const VersionRecord* VersionList::findRecord(const char* lowerEntryName, const CodePage& codePage) const {
     for (uint32_t i = 0; i < count; ++i) {
-        if (nameEqualsLowerKey(lastNameComponent(records[i].name), lowerEntryName)) return &records[i];
+        if (nameEqualsLowerKey(lastNameComponent(records[i].name, codePage), lowerEntryName, codePage)) {
+            return &records[i];
+        }
     }
     return nullptr;
+}
+
+std::optional<uint32_t> findVersionListEntry(const PayloadArchive& archive, const CodePage& codePage) {
+    char key[sizeof versionListName];
+    std::memcpy(key, versionListName, sizeof key);
+    codePage.lowerCaseName(key);
+    return archive.findEntry(key, codePage);
 }
 
 bool VersionList::pruneInstalled(const char* installFolder, const ResolvedFolder* resolvedFolder,

@@ -10,8 +10,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/check_value.h"
+#include "engine/code_page.h"
 
 class FileHandle;
 struct PayloadArchive;
@@ -46,9 +48,9 @@ struct VersionRecord {
 };
 
 // The last component of a record name: a leading drive ("D:") and everything up to and including
-// the last "\" or "/" are dropped. Double-byte characters are stepped over as units, so a trail
-// byte 0x5C is not a separator. Points into `name`.
-const char* lastNameComponent(const char* name);
+// the last "\" or "/" are dropped. Double-byte characters of `codePage` are stepped over as units,
+// so a trail byte 0x5C is not a separator. Points into `name`.
+const char* lastNameComponent(const char* name, const CodePage& codePage = systemCodePage);
 
 struct VersionList {
     // Fills the list from the payload entry at `entryIndex`, replacing what it held. Every problem
@@ -60,8 +62,9 @@ struct VersionList {
     void loadAt(FileHandle& file, uint32_t position);
 
     // The first record, in list order, whose name reduced to its last component and lower-cased
-    // equals `lowerEntryName` byte for byte; nullptr when there is none.
-    const VersionRecord* findRecord(const char* lowerEntryName) const;
+    // equals `lowerEntryName` byte for byte; nullptr when there is none. Names are read, reduced and
+    // lower-cased by the rules of `codePage`.
+    const VersionRecord* findRecord(const char* lowerEntryName, const CodePage& codePage = systemCodePage) const;
 
     // Rewrites "<installFolder>\TLX.hvl" with only the records whose joined path
     // "<installFolder>\<name>" exists as a file or a folder, in file order and with their bytes as
@@ -87,8 +90,11 @@ struct VersionList {
     std::unique_ptr<VersionRecord[]> records;
 };
 
-// The installed version list in the install folder.
+// The version list: the payload entry the run reads its records from, and the installed list.
 inline constexpr char versionListName[] = "TLX.hvl";
+// The index position of the payload's version list: the first entry named versionListName in any
+// case, by the rules of `codePage`; none when the payload has no such entry.
+std::optional<uint32_t> findVersionListEntry(const PayloadArchive& archive, const CodePage& codePage = systemCodePage);
 // Name of the temporary file that pruning writes next to TLX.hvl. It differs from every staging
 // name the run uses ("<target>.tmp"), so pruning never touches a file of the run.
 inline constexpr char versionListPruneName[] = "TLX.hvl.prune~";

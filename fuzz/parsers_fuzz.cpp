@@ -24,7 +24,7 @@ void payload(const std::string& tail) {
     const UpdateResult result = file.openRead(path.c_str()) ? archive.open(file) : PayloadDamaged;
     const uint32_t count = tail.size() < 16 ? 0 : readU32(reinterpret_cast<const uint8_t*>(tail.data()) + 12);
     FUZZ_CHECK((count > maxArchiveEntries) == (result == TooManyEntries), "the entry limit");
-    const std::optional<uint32_t> index = result == Ok ? archive.findEntry("tlx.hvl") : std::nullopt;
+    const std::optional<uint32_t> index = result == Ok ? findVersionListEntry(archive) : std::nullopt;
     if (index) VersionList().loadFromArchive(file, archive, *index);
 }
 

@@ -63,12 +63,12 @@ def read_version_list(data):
 
 
 def folder_state(folder):
-    """{relative path with "/": bytes, or None for a folder} of everything below `folder`."""
+    """{relative path with "/": bytes, or None for a folder or a name with no bytes behind it} below `folder`."""
     state = {}
     for root, folders, files in os.walk(folder):
         for name in folders + files:
             path = pathlib.Path(root, name)
-            state[path.relative_to(folder).as_posix()] = path.read_bytes() if name in files else None
+            state[path.relative_to(folder).as_posix()] = path.read_bytes() if name in files and path.is_file() else None
     return state
 
 

@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """patchtool_test.py --list | [RUNNER] PATCHTOOL CASE: every patchtool command's output and refusals, against
 patches and version lists that patch_formats.py writes; each case runs in a fresh folder."""
+import fcntl
 import json
 import os
 import pty
 import random
+import socket
 import subprocess
 import sys
 import tempfile
@@ -13,12 +15,13 @@ from pathlib import Path
 from patch_formats import LAYOUTS, PAYLOAD_OFFSET, check_value, difference, folder_state, patch, \
     read_version_list, version_list, write_folder
 
-TOOL, MIB = None, 1 << 20
+TOOL, MIB, ROOT = None, 1 << 20, Path(__file__).resolve().parents[1]
 
 
-def run(*arguments, stdin=b"", status=0):
+def run(*arguments, stdin=b"", status=0, env=None):
     """Standard output and error; the Windows build's line ends become LF."""
-    result = subprocess.run([*TOOL, *arguments], input=stdin, capture_output=True, timeout=300)
+    environment = os.environ | env if env else None
+    result = subprocess.run([*TOOL, *arguments], input=stdin, capture_output=True, timeout=300, env=environment)
     out, err = result.stdout.replace(b"\r\n", b"\n"), result.stderr.replace(b"\r\n", b"\n").decode("utf-8", "replace")
     assert result.returncode == status, f"{arguments}: exit status {result.returncode}, not {status}: {err}"
     return out, err
@@ -127,6 +130,25 @@ def test_verify():
     assert run_json("verify", "v.exe", status=1)["entries"][1]["status"] == "unreadable"
 
 
+def test_names():  # trail bytes 0x5C (ソ, 表, 能) and 0x7C (ポ): code page 932's names whatever the system's code page
+    value, entries = check_value(b"s"), [("ソ.arc", b"s"), ("ポ.arc", b"s"), ("能.arc", b"s"), ("表", b"s")]
+    records = [("ソ\\ソ.arc", value), ("ポ.arc", value), ("表\\能.arc", value), ("表", value)]
+    write_folder(".", {"v.exe": patch(entries + [("TLX.hvl", version_list(records))]), "stub": b"MZ", "e": b"e",
+                       "old/a/x": b"", "old/ソ/x": b"", "new/a/表.arc": b"1", "new/ソ/能.arc": b"2", "new/ポ.arc": b"3",
+                       "twins/a/ソ.arc": b"1", "twins/ソ/ソ.arc": b"2"})
+    assert [e["name"] for e in run_json("list", "v.exe")["entries"]] == [n for n, _ in entries] + ["TLX.hvl"]
+    assert [(e["target"], e["status"]) for e in run_json("verify", "v.exe")["entries"]] == [
+        (n, "ok") for n, _ in records] + [("TLX.hvl", "unverified")]
+    build = ["build", "--stub", "stub", "--out", "out.exe"]
+    for arguments, status, expected in ((["ポ.arc=e", "表\\能.arc=e"], 0, ["ポ.arc", "表\\能.arc"]),
+                                        (["--base", "old", "--from", "new"], 0, ["表.arc", "能.arc", "ポ.arc", "TLX.hvl"]),
+                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC' is given twice"),
+                                        (["--base", "old", "--from", "twins"], 1, "carried under the name ソ.arc")):
+        err = run(*build, *arguments, status=status)[1]
+        names = [e["name"] for e in run_json("list", "out.exe")["entries"]] if status == 0 else None
+        assert expected in err if status else names == expected, (arguments, err, names)
+
+
 def test_refusals():
     write_folder(".", {"stub": b"MZ", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
                        "many.exe": patch([], layout="legacy", count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
@@ -134,10 +156,18 @@ def test_refusals():
                        "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
                        "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b"",
                        "r/old/a/x.arc": b"1", "r/old/b/x.arc": b"1", "r/twins/a/x.arc": b"2", "r/twins/b/x.arc": b"2",
-                       "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b""}
+                       "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b"", "r/lists/TLX.hvl": b"", "r/lists/uninst.lst": b"",
+                       "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z"}
+                 | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle")}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
+    os.symlink("nowhere", "r/dangling/b.arc")
+    os.symlink("b.arc", "r/loop/b.arc")
+    os.symlink(".", "r/cycle/up")
+    socket.socket(socket.AF_UNIX).bind("r/socket/b.arc")
+    open(b"r/latin1/caf\xe9.arc", "wb").close()
     build, make = ["build", "--stub", "stub", "--out", "out.exe"], ["hvl", "make", "--out", "out.exe", "--root", "."]
+    release = build + ["--base", "r/old", "--from"]
     cases = [  # arguments, exit status, part of the message
         (build + [f"n{i}=e" for i in range(33)], 1, "33"), (build + ["--from", "full"], 1, "33 entries with the version"),
         (build + ["a" * 96 + "=e"], 1, "95"), (build + ["--legacy", "a" * 16 + "=e"], 1, "15"),
@@ -160,6 +190,19 @@ def test_refusals():
         (build + ["--base", "r/old", "--from", "r/twins"], 1, "both would be carried under the name x.arc"),
         (build + ["--base", "r/old", "--from", "r/deeper"], 1, "creates no folders"),
         (build + ["--base", "listed", "--from", "full"], 1, "at most 32"), (build + ["--base", "full"], 2, "--from"),
+        (release + ["r/lists"], 1, "r/lists holds no file but its TLX.hvl and uninst.lst"),
+        (build + ["--from", "r/lists"], 1, "r/lists holds no file but"), (release + ["r/same"], 1, "no patch is needed"),
+        (release + ["r/dangling"], 1, "r/dangling/b.arc: a link that leads nowhere"),
+        (release + ["r/loop"], 1, "r/loop/b.arc: a link in a loop"), (release + ["r/cycle"], 1, "r/cycle/up: a link back"),
+        (release + ["r/socket"], 1, "r/socket/b.arc: neither a file nor a folder"),
+        (release + ["r/latin1"], 1, "not UTF-8"), (build + ["--from", "r/dangling"], 1, "leads nowhere"),
+        (build + ["--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in OLD"),
+        (build + ["--base", "r/old", "--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in r/deeper,"),
+        (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/ is the folder of --base r/old"),
+        (build + ["--base", "r/old", "--base", "r/newb/../newb", "--from", "r/newb"], 1, "the new release itself"),
+        (release + ["e"], 1, "--from e is not a folder"), (build + ["--base", "e", "--from", "r/newb"], 1, "not a folder"),
+        (["build", "--stub", "long-stub", "--out", "out.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "0x60000"),
+        (["build", "--stub", "stub", "--out", "no/such.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "not exist"),
         (build + ["--base", "listed", "--from", "full", "--order", "e"], 2, "--base chooses"),
         (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
@@ -280,39 +323,94 @@ def test_apply_planted_names():  # what someone else put at the names the run wr
 
 def test_apply_release_patch():  # a patch of what changed between two releases, built, applied, checked
     big, native = random.Random(5).randbytes(MIB + 3), len(TOOL) == 1
-    old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b""}
-    new = {n: d for n, d in old.items() if n != "gone.dat"} | {"data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n"}
+    old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b"",
+           "extra": None}  # an empty folder is a folder the updater finds
+    new = {n: d for n, d in old.items() if n not in ("gone.dat", "extra")} | {
+        "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e"}
     write_folder(".", {f"old/{n}": d for n, d in old.items()} | {f"new/{n}": d for n, d in new.items()} | {"stub": b"MZ"})
-    dry = run("build", "--base", "old", "--from", "new", "--stub", "stub", "--dry-run")[0].decode().splitlines()
-    assert dry[:6] == ["changed    data1.arc", "new        voice/new.ogg", "changed    voice/town.arc",
-                       "removed    gone.dat  (not in NEW; a patch cannot remove it)", "unchanged  2 files",
-                       "version list: made for NEW's 5 files (NEW has no TLX.hvl)"] and not os.path.exists("p.exe"), dry
-    run("build", "--base", "old", "--from", "new", "--stub", "stub", "--out", "p.exe")
-    records = [(n.replace("/", "\\"), check_value(new[n])) for n in ("data1.arc", "voice/town.arc", "maps/town.arc",
-                                                                   "voice/a.ogg", "voice/new.ogg")]  # town.arc: its own first
+    build = ["build", "--base", "old", "--from", "new", "--stub", "stub"]
+    for grows, what in ("", "check value"), ("1", "size"):  # rewritten after it was compared: no patch
+        preload = {"LD_PRELOAD": os.environ.get("VENNHOLT_REWRITE_PRELOAD", ""), "VENNHOLT_REWRITE_GROWS": grows,
+                   "VENNHOLT_REWRITE_AT_OPEN": "new/voice/town.arc", "ASAN_OPTIONS": "verify_asan_link_order=0"}
+        if native:
+            err = run(*build, "--out", "p.exe", status=1, env={k: v for k, v in preload.items() if v})[1]
+            assert f"new/voice/town.arc: changed while the patch was being built (its {what} " in err, err
+            assert sorted(os.listdir(".")) == ["new", "old", "stub"], os.listdir(".")
+            write_folder("new", {"voice/town.arc": b"v2"})
+    dry = run(*build, "--dry-run")[0].decode().splitlines()
+    assert dry[:7] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
+                       "changed    voice/town.arc", "removed    gone.dat  (not in NEW; a patch cannot remove it)",
+                       "unchanged  2 files", "version list: made for NEW's 6 files (NEW has no TLX.hvl)"], dry
+    run(*build, "--out", "p.exe")
+    records = [(n.replace("/", "\\"), check_value(new[n])) for n in (
+        "data1.arc", "extra/e.dat", "voice/town.arc", "maps/town.arc", "voice/a.ogg", "voice/new.ogg")]  # town: its own first
     hvl = version_list(records)
-    assert Path("p.exe").read_bytes() == patch([("data1.arc", big), ("new.ogg", b"n"), ("town.arc", b"v2"), ("TLX.hvl", hvl)])
+    assert Path("p.exe").read_bytes() == patch([("data1.arc", big), ("e.dat", b"e"), ("new.ogg", b"n"),
+                                                ("town.arc", b"v2"), ("TLX.hvl", hvl)])
     for listed, note in ((records, "NEW's own TLX.hvl"), (sorted(records), "install voice/town.arc under another")):
         write_folder("new", {"TLX.hvl": version_list(listed)})  # carried when it lets each file find its record
-        assert note in run("build", "--base", "old", "--from", "new", "--stub", "stub", "--dry-run")[0].decode(), note
-    write_folder("game", old | {"uninst.lst": b"Old.lst\r\n"})
-    assert run("apply", "p.exe", "--folder", "game")[0] == b"Ok (0x00000000)\n"
+        assert note in run(*build, "--dry-run")[0].decode(), note
+    # A folder given with a separator after a last character whose final byte code page 932 takes for a
+    # lead byte (あ in UTF-8), or whose trail byte is 0x5C (表 in the Windows build's code page 932).
+    game = "ゲームあ" if native else "ゲーム表"
+    write_folder(game, old | {"uninst.lst": b"Old.lst\r\n"})
+    assert run("apply", "p.exe", "--folder", game + "/")[0] == b"Ok (0x00000000)\n"
     expected = new | {"gone.dat": b"", "TLX.hvl": hvl,
-                      "uninst.lst": b"old.lst\ndata1.arc\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
-    installed = {n: d for n, d in folder_state("game").items() if d is not None}
+                      "uninst.lst": b"old.lst\ndata1.arc\nextra\\e.dat\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
+    installed = {n: d for n, d in folder_state(game).items() if d is not None}
     assert not difference(installed, expected), difference(installed, expected)
-    write_folder("game", {"voice/town.arc": b"damaged"})
-    os.remove("game/maps/town.arc")
-    statuses = {r["name"]: r["status"] for r in run_json("check", "--folder", "game", status=1)["records"]}
-    assert statuses == {"data1.arc": "ok", "voice\\town.arc": "mismatch", "maps\\town.arc": "missing",
-                        "voice\\a.ogg": "ok", "voice\\new.ogg": "ok"}, statuses
+    write_folder(game, {"data1.arc": b"damaged"})  # the first record
+    os.remove(f"{game}/maps/town.arc")
+    os.replace(f"{game}/extra/e.dat", f"{game}/e.dat")
+    os.mkdir(f"{game}/extra/e.dat")  # a folder in its place
+    with open(f"{game}/voice/town.arc") as held:
+        if native:  # another program holds it
+            fcntl.flock(held, fcntl.LOCK_EX)
+        records = run_json("check", "--folder", game + "/", status=1)["records"]
+        text = run("check", "--folder", game, status=1)[0].decode()
+    statuses = {r["name"]: (r["status"], r["reason"] is not None) for r in records}
+    assert statuses == {"data1.arc": ("mismatch", False), "extra\\e.dat": ("unreadable", True),
+                        "voice\\town.arc": ("unreadable", True) if native else ("ok", False),
+                        "maps\\town.arc": ("missing", False), "voice\\a.ogg": ("ok", False),
+                        "voice\\new.ogg": ("ok", False)}, statuses
+    assert "\nUNREADABLE  extra\\e.dat  (" in text and "\nMISSING     maps\\town.arc\n" in text, text
     if native:  # a progress line only where standard error is a terminal
         controller, terminal = pty.openpty()
-        subprocess.run([*TOOL, "check", "--folder", "game"], stdout=subprocess.DEVNULL, stderr=terminal, timeout=60)
-        assert b"\rpatchtool: check: 5 of 5: voice\\" in os.read(controller, 4096)
-    os.mkdir("game/data1.arc.tmp")  # where the run stages data1.arc
-    out = run("apply", "p.exe", "--folder", "game", status=1)[0].decode()
+        subprocess.run([*TOOL, "check", "--folder", game], stdout=subprocess.DEVNULL, stderr=terminal, timeout=60)
+        assert b"\rpatchtool: check: 6 of 6: voice\\" in os.read(controller, 4096)
+    os.mkdir(f"{game}/data1.arc.tmp")  # where the run stages data1.arc
+    out = run("apply", "p.exe", "--folder", game, status=1)[0].decode()
     assert out.startswith("FileWriteFailed (0x80000004): data1.arc: open: ") and len(out) > 48, out
+    # Two files with one check value are two files: the top bit of byte 0 and of byte 2^22 swapped.
+    same = [bytearray(random.Random(6).randbytes(4 * MIB + 1)) for _ in "ab"]
+    for copy, (first, second) in zip(same, ((0x80, 0), (0, 0x80))):
+        copy[0], copy[4 * MIB] = copy[0] & 0x7F | first, copy[4 * MIB] & 0x7F | second
+    write_folder(".", {"same-old/same.arc": bytes(same[0]), "same-new/same.arc": bytes(same[1])})
+    values = run("checkvalue", "same-old/same.arc", "same-new/same.arc")[0].split()
+    assert values[0] == values[2] and same[0] != same[1], values
+    run("build", "--base", "same-old", "--from", "same-new", "--stub", "stub", "--out", "same.exe")
+    assert [e["name"] for e in run_json("list", "same.exe")["entries"]] == ["same.arc", "TLX.hvl"]
+
+
+def test_apply_cumulative_patch():  # one patch from three earlier releases of the sample game to the new one
+    subprocess.run([sys.executable, ROOT / "tools" / "make_sample_game.py", ".", "--scale", "0.05"], check=True)
+    write_folder(".", {"stub": b"MZ"})
+    bases, every = ["release-3", "release-2", "release-1"], "release-3, release-2, release-1"
+    build = ["build", *(option for base in bases for option in ("--base", base)), "--from", "game", "--stub", "stub"]
+    assert run(*build, "--dry-run")[0].decode().splitlines()[:-1] == [
+        *(f"changed    {name}  ({every})" for name in ("TLX.exe", "data1.arc", "data2.arc", "data3.arc")),
+        "changed    data4.arc  (release-2, release-1)", f"changed    data5.arc  ({every})",
+        "changed    se.arc  (release-3)", "changed    voice/ev01.ogg  (release-3, release-2)", "new        voice/ev02.ogg",
+        *(f"removed    notes.txt  (in {base}, not in NEW; a patch cannot remove it)" for base in bases),
+        "unchanged  8 files", "version list: made for NEW's 17 files (NEW has no TLX.hvl)"]
+    run(*build, "--out", "p.exe")
+    new = folder_state("game")
+    for base in bases:  # every file of NEW in place on an install of each; what NEW dropped stays
+        write_folder(base, {"uninst.lst": b"notes.txt\r\n"})
+        assert run("apply", "p.exe", "--folder", base)[0] == b"Ok (0x00000000)\n", base
+        installed = folder_state(base)
+        assert not [n for n, d in new.items() if installed.get(n) != d] and installed["notes.txt"], base
+        assert run("check", "--folder", base)[0].endswith(b"\n17 records: 17 ok, 0 mismatched, 0 missing, 0 unreadable\n")
 
 
 CASES = {name[len("test_"):]: function for name, function in globals().items() if name.startswith("test_")}

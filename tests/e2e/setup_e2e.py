@@ -92,9 +92,20 @@ SCENARIOS = {
     "release-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="release",
                               prepare=lambda folder: formats.write_folder(folder, {
                                   "Sub/data1.arc": b"same", "Sub/data3.arc": b"older", "removed.arc": b"r"})),
+    # One patch from the sample game's three earlier releases to the new one, run on an install of the oldest.
+    "cumulative-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="cumulative",
+                                 prepare=lambda folder: install_sample_release(folder, "release-3")),
     "uninstall-list-missing": Scenario(f"{YES} {OK}", "consent uninstall-failed exit=uninstall-failed", True,
                                        prepare=lambda folder: (folder / "uninst.lst").unlink()),
 }
+
+
+def install_sample_release(folder, release):
+    """The sample game (tools/make_sample_game.py, small) beside the folder, and one release of it installed."""
+    run([sys.executable, ROOT / "tools" / "make_sample_game.py", folder.parent / "sample", "--scale", "0.01"], "sample")
+    shutil.rmtree(folder)
+    shutil.copytree(folder.parent / "sample" / release, folder)
+    (folder / "uninst.lst").write_bytes(UNINSTALL_LIST)
 
 
 def run(command, what, check_status=True, timeout=120):
@@ -130,23 +141,29 @@ class World:
         kind, value = ("REG_SZ", "C:\\" + "v" * 300) if kind == "too long" else (kind, self.windows_path(self.folder))
         run([self.wine_run, "reg", "add", REGISTRY_KEY, "/v", "InstalledFolder", "/t", kind, "/d", value, "/f"], "reg")
 
-    def write_release_patch(self):
-        """A patch from the install's release to one with the new files, and the folder patchtool apply leaves."""
-        old, new, copy = self.base / "old", self.base / "new", self.base / "copy"
-        shutil.copytree(self.folder, old)  # the installed release; its two lists take no part in the comparison
-        release = {p: d for p, d in formats.folder_state(old).items() if p not in ("TLX.hvl", "uninst.lst", "removed.arc")}
-        formats.write_folder(new, release | {path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl"})
-        run([self.tools["patchtool"], "build", "--base", old, "--from", new, "--stub", self.tools["setup"], "--out",
-             self.patch], "patchtool build --base")
+    def write_release_patch(self, bases, new):
+        """A patch from the releases `bases` to `new`, and the folder patchtool apply leaves."""
+        copy = self.base / "copy"
+        run([self.tools["patchtool"], "build", *(option for base in bases for option in ("--base", base)), "--from",
+             new, "--stub", self.tools["setup"], "--out", self.patch], "patchtool build --base")
         shutil.copytree(self.folder, copy)
         run([self.tools["patchtool"], "apply", self.patch, "--folder", copy], "patchtool apply")
         self.release = formats.folder_state(copy)
         stale = [path for path, data in formats.folder_state(new).items() if self.release.get(path) != data]
-        assert not stale and self.release["removed.arc"] == b"r", f"patchtool apply left old files: {stale}"
+        assert not stale, f"patchtool apply left old files: {stale}"
 
     def write_patch(self, build):
-        if build == "release":
-            return self.write_release_patch()
+        if build == "cumulative":
+            sample = self.base / "sample"
+            return self.write_release_patch([sample / f"release-{n}" for n in (3, 2, 1)], sample / "game")
+        if build == "release":  # from the installed release, whose two lists take no part in the comparison
+            old, new = self.base / "old", self.base / "new"
+            shutil.copytree(self.folder, old)
+            release = {p: d for p, d in formats.folder_state(old).items() if p not in ("TLX.hvl", "uninst.lst", "removed.arc")}
+            formats.write_folder(new, release | {path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl"})
+            self.write_release_patch([old], new)
+            assert self.release["removed.arc"] == b"r", "patchtool apply removed a file"
+            return None
         records = list(self.records)
         if build == "damaged":  # the record of data2.arc no longer matches what the patch carries
             records[1] = (records[1][0], formats.check_value(self.new["data2.arc"] + b"!"))

@@ -6,6 +6,7 @@
 
 #include "engine/update_run.h"
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/files.h"
 #include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
@@ -52,23 +53,23 @@ int run(const ParsedArguments& arguments) {
     if (arguments.operands.size() != 1) return usageError(command, "expects exactly one PATCH");
     if (!arguments.has("folder")) return usageError(command, "--folder DIR is required");
     const std::string& patch = arguments.operands[0];
-    std::string folder = arguments.value("folder");
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(patch, error)) {
+    std::error_code ignored;
+    const std::optional<std::string> patchPath = engineFilePath(patch);
+    if (!std::filesystem::is_regular_file(fileSystemPath(patch), ignored) || !patchPath) {
         printError(command, "cannot read the patch " + patch);
         return exitFailed;
     }
-    if (!std::filesystem::is_directory(folder, error)) {
-        printError(command, "the install folder " + folder + " is not a folder");
+    GameFolder folder;
+    std::string error;
+    if (!readGameFolder(arguments.value("folder"), folder, error)) {
+        printError(command, error);
         return exitFailed;
     }
-    // The run joins names to the folder with one separator of its own.
-    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
 
     TerminalProgress progress;
     const RunHost host = beginTerminalRun(progress);
     UpdateRunReport report;
-    const UpdateResult result = runUpdateFromPatch(patch.c_str(), folder.c_str(), host, &report);
+    const UpdateResult result = runUpdateFromPatch(patchPath->c_str(), folder.engine.c_str(), host, &report);
     endTerminalRun(progress);
 
     const std::string failure = describeFailure(report);
@@ -103,6 +104,9 @@ const Command applyCommand = {
     "long), open, write, verify, remove (something planted at a name the run writes could not be\n"
     "removed), outside (a file would lie outside DIR: a subfolder leads out), move, prune, merge,\n"
     "memory. A progress line is shown on standard error when it is a terminal.\n"
+    "\n"
+    "On Windows the files are found through the system's ANSI code page, as the updater finds them\n"
+    "on that PC.\n"
     "\n"
     "  --folder DIR   the game's install folder (required)\n"
     "  --json         print {\"result\": NAME, \"code\": \"0x...\", \"installed\": [target names],\n"

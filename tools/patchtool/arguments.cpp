@@ -7,11 +7,20 @@ bool parseArguments(const std::vector<std::string>& arguments, size_t first, con
     CLI::App app;
     app.set_help_flag("-h,--help");
     std::vector<std::string> values(rules.size());
+    std::vector<std::vector<std::string>> repeated(rules.size());
     std::vector<CLI::Option*> options;
     for (size_t i = 0; i < rules.size(); ++i) {
         const std::string name = std::string("--") + rules[i].name;
-        options.push_back(rules[i].takesValue ? app.add_option(name, values[i])
-                                              : app.add_flag(name)->disable_flag_override());
+        if (!rules[i].takesValue) {
+            options.push_back(app.add_flag(name)->disable_flag_override());
+        } else if (rules[i].repeatable) {
+            options.push_back(app.add_option(name, repeated[i])
+                                  ->expected(1)
+                                  ->allow_extra_args(false)
+                                  ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll));
+        } else {
+            options.push_back(app.add_option(name, values[i]));
+        }
     }
     app.add_option("operands", parsed.operands);
     // CLI11 takes the arguments last first.
@@ -31,7 +40,8 @@ bool parseArguments(const std::vector<std::string>& arguments, size_t first, con
         return false;
     }
     for (size_t i = 0; i < rules.size(); ++i) {
-        if (options[i]->count() > 0) parsed.options[rules[i].name] = values[i];
+        if (options[i]->count() == 0) continue;
+        parsed.options[rules[i].name] = rules[i].repeatable ? repeated[i] : std::vector<std::string>{values[i]};
     }
     return true;
 }

@@ -20,7 +20,7 @@ int run(const ParsedArguments& arguments) {
     for (const std::string& file : files) {
         const bool standardInput = file == "-";
         errno = 0;
-        const OwnedFile opened(standardInput ? nullptr : std::fopen(file.c_str(), "rb"));
+        const OwnedFile opened(standardInput ? nullptr : openFile(file, "rb"));
         std::FILE* stream = standardInput ? stdin : opened.get();
         if (stream == nullptr) {
             printError("checkvalue", file + ": " + lastSystemError());

@@ -1,14 +1,16 @@
 #include "tools/patchtool/files.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "engine/file_handle.h"
+#include "engine/file_system.h"
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 
 OwnedFile openInputFile(const std::string& path, uint64_t& size, std::string& error) {
     errno = 0;
-    OwnedFile stream(std::fopen(path.c_str(), "rb"));
+    OwnedFile stream(openFile(path, "rb"));
     if (!stream) {
         error = path + ": " + lastSystemError();
     } else if (!regularFileSize(stream.get(), size)) {
@@ -48,12 +50,45 @@ bool checkValueOfFile(const std::string& path, CheckValue& value, uint8_t* buffe
     return false;
 }
 
+bool openWithEngine(FileHandle& file, const std::string& path, std::string& error) {
+    const std::optional<std::string> enginePath = engineFilePath(path);
+    if (!enginePath) {
+        error = path + ": this system's code page cannot name it";
+        return false;
+    }
+    clearSystemErrorCode();
+    if (file.openRead(enginePath->c_str())) return true;
+    error = path + ": " + (systemErrorCode() != 0 ? describeSystemError(systemErrorCode()) : "cannot be opened");
+    return false;
+}
+
+bool readGameFolder(const std::string& typed, GameFolder& folder, std::string& error) {
+    // UTF-8, so no byte of a character is taken for a separator; a root ("/", "C:\") keeps its own.
+    folder.typed = typed;
+    while (folder.typed.size() > 1 && (folder.typed.back() == '/' || folder.typed.back() == '\\') &&
+           folder.typed[folder.typed.size() - 2] != ':') {
+        folder.typed.pop_back();
+    }
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(fileSystemPath(folder.typed), ignored)) {
+        error = "the game folder " + typed + " is not a folder";
+        return false;
+    }
+    const std::optional<std::string> engine = engineFolderPath(folder.typed);
+    if (engine) {
+        folder.engine = *engine;
+        return true;
+    }
+    error = "the game folder " + typed + ": this system's code page cannot name it, so the updater could not either";
+    return false;
+}
+
 PendingFile::~PendingFile() { discard(); }
 
 void PendingFile::discard() {
     if (temporary_.empty()) return;
     stream_.reset();
-    std::remove(temporary_.c_str());
+    removeFile(temporary_);
     temporary_.clear();
 }
 

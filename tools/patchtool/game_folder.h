@@ -1,14 +1,24 @@
 #pragma once
 // Reading a game folder for patchtool build: its files in name order (those directly in it, or
-// every file below it), and a list file that gives another order.
+// every file below it, links to files and folders followed), its folders, and a list file that
+// gives another order.
 
 #include <string>
 #include <vector>
 
-// The regular files in `folder`, as paths relative to it with "/" between folders, sorted by their
-// bytes: those directly in it, or with `recursive` every one below it. False, with a reason in
-// `error`, when the folder cannot be read.
-bool listFolderFiles(const std::string& folder, bool recursive, std::vector<std::string>& names, std::string& error);
+struct FolderContents {
+    // Paths relative to the folder, UTF-8, "/" between folders, each list sorted by its bytes.
+    std::vector<std::string> files;
+    std::vector<std::string> folders;  // every folder below it, empty ones too
+    // What a release cannot hold, one line each naming its path: a link that leads nowhere or into a
+    // loop of links, a link back to a folder that holds it, something that is neither a file nor a
+    // folder (a socket, a pipe, a device), a name that is not UTF-8.
+    std::vector<std::string> problems;
+};
+
+// Reads `folder`: the entries directly in it, or with `recursive` every one below it. False, with a
+// reason in `error`, when a folder cannot be read.
+bool readFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error);
 
 // Names from a list file, one per line (LF or CR LF), blank lines skipped.
 bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error);

@@ -14,7 +14,6 @@
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
-#include "tools/patchtool/platform.h"
 #include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/report.h"
 #include "tools/patchtool/version_list_file.h"
@@ -48,12 +47,7 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
     std::vector<std::string> parts;
     std::string part;
     for (size_t i = 0; i <= file.size(); ++i) {
-        const char c = i < file.size() ? file[i] : '/';
-        if (i + 1 < file.size() && isCommandLineLeadByte(static_cast<unsigned char>(c))) {
-            part += c;
-            part += file[++i];
-            continue;
-        }
+        const char c = i < file.size() ? file[i] : '/';  // no byte of a UTF-8 character is a separator
         if (c != '/' && c != '\\') {
             part += c;
             continue;
@@ -75,7 +69,7 @@ bool planFile(const std::string& root, const std::string& file, VersionListVersi
         name += (name.empty() ? "" : "\\") + each;
         listed.path += "/" + each;
     }
-    const std::optional<std::string> encoded = commandLineNameToCodePage932(name);
+    const std::optional<std::string> encoded = utf8ToCodePage932(name);
     if (!encoded) {
         error = "name '" + name + "' has characters that code page 932 cannot hold";
         return false;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tools/patchtool/commands.h"
+#include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
 
 namespace {
@@ -36,7 +37,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv, argv + argc);
+    const std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (arguments.size() < 2) return usageError("", "no command given");
     const std::string& first = arguments[1];
     if (first == "-h" || first == "--help") {

@@ -39,7 +39,7 @@ std::string codePage932ToUtf8(const char* bytes, size_t length) {
     std::string text;
     for (size_t i = 0; i < length; ++i) {
         const auto byte = static_cast<uint8_t>(bytes[i]);
-        if (!isLeadByte(byte)) {
+        if (!codePage932.isLeadByte(byte)) {
             appendUtf8(text, decodeSingleByte(byte));
         } else if (i + 1 < length) {
             const uint32_t scalar = decodeDoubleByteCharacter(byte, static_cast<uint8_t>(bytes[++i]));
@@ -53,5 +53,5 @@ std::string codePage932ToUtf8(const char* bytes, size_t length) {
 
 std::string foldedName(const std::string& name) {
     char folded[runPathBufferSize];
-    return foldTargetName(folded, sizeof folded, name.c_str(), "") ? folded : "";
+    return foldTargetName(folded, sizeof folded, name.c_str(), "", codePage932) ? folded : "";
 }

@@ -1,16 +1,17 @@
 #pragma once
 // Entry names travel between two encodings: the archive holds code page 932 bytes, while the
-// publisher types names and reads listings in the terminal's encoding (UTF-8 on POSIX, the ANSI
-// code page on Windows).
+// publisher types names, names files and reads listings in UTF-8. The names inside a patch are
+// judged, folded, split and shown by code page 932's rules on every system, never by those of the
+// system patchtool runs on.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
-// A name from the command line as code page 932 bytes. Nothing when a character has no exact
-// code page 932 form (no best-fit substitutes: a yen sign must not turn into a backslash).
-std::optional<std::string> commandLineNameToCodePage932(const std::string& name);
+// A UTF-8 name as code page 932 bytes. Nothing when a character has no exact code page 932 form
+// (no best-fit substitutes: a yen sign must not turn into a backslash).
+std::optional<std::string> utf8ToCodePage932(const std::string& name);
 
 // Code page 932 bytes as UTF-8, character by character. A byte or pair that is no character of the
 // code page, and a lead byte at the end, become U+FFFD; the raw bytes are shown elsewhere.

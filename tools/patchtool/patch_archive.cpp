@@ -2,11 +2,13 @@
 
 #include "engine/file_handle.h"
 #include "engine/payload_archive.h"
+#include "tools/patchtool/files.h"
 #include "tools/patchtool/report.h"
 
 bool openPatchArchive(const char* command, const std::string& path, FileHandle& patch, PayloadArchive& archive) {
-    if (!patch.openRead(path.c_str())) {
-        printError(command, "cannot open " + path + " for reading");
+    std::string error;
+    if (!openWithEngine(patch, path, error)) {
+        printError(command, "cannot open " + error);
         return false;
     }
     const UpdateResult result = archive.open(patch);

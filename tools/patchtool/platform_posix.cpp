@@ -1,11 +1,12 @@
-// patchtool on POSIX: file calls of the C library and POSIX, name conversions through iconv, and
-// UTF-8 on the command line.
+// patchtool on POSIX: file calls of the C library and POSIX on UTF-8 paths, and name conversions
+// through iconv.
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -34,7 +35,7 @@ std::optional<std::string> convert(const char* to, const char* from, const std::
 
 }  // namespace
 
-std::optional<std::string> commandLineNameToCodePage932(const std::string& name) {
+std::optional<std::string> utf8ToCodePage932(const std::string& name) {
     std::optional<std::string> encoded = convert("CP932", "UTF-8", name);
     // iconv substitutes look-alikes for some characters (a yen sign becomes 0x5C); only a name that
     // comes back unchanged is written in code page 932 exactly.
@@ -54,6 +55,23 @@ uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail) {
     }
     return 0;
 }
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+std::filesystem::path fileSystemPath(const std::string& utf8) { return utf8; }
+
+bool utf8Path(const std::filesystem::path& path, std::string& utf8) {
+    utf8 = path.native();
+    return convert("UTF-8", "UTF-8", utf8).has_value();
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::optional<std::string> engineFilePath(const std::string& path) { return path; }
+
+std::optional<std::string> engineFolderPath(const std::string& folder) { return folder + "/"; }
 
 bool isTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) != 0; }
 
@@ -93,5 +111,3 @@ std::string describeSystemError(uint32_t code) {
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
 }
-
-bool isCommandLineLeadByte(unsigned char) { return false; }  // no UTF-8 byte of a character is 0x5C

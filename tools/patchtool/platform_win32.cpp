@@ -1,10 +1,12 @@
-// patchtool on Windows: file calls of the C runtime and Win32, name conversions through the
-// system's code page tables, and the ANSI code page on the command line.
+// patchtool on Windows: UTF-16 file calls of the C runtime and Win32 on UTF-8 paths, name
+// conversions through the system's code page tables, and the command line taken as UTF-16.
+#include <windows.h>
+// shellapi.h needs windows.h first.
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <shellapi.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <cctype>
 #include <cerrno>
@@ -12,23 +14,74 @@
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
 
-std::optional<std::string> commandLineNameToCodePage932(const std::string& name) {
-    if (name.empty()) return std::string();
-    const int length = static_cast<int>(name.size());
-    const int wideLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), length, nullptr, 0);
+namespace {
+
+// `text` from code page `from` to UTF-16; none when a byte is no character of it.
+std::optional<std::wstring> toWide(UINT from, const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int length = static_cast<int>(text.size());
+    const int wideLength = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
     if (wideLength <= 0) return std::nullopt;
     std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), length, wide.data(), wideLength);
-    BOOL usedDefault = FALSE;
-    const int encodedLength =
-        WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, nullptr, &usedDefault);
-    if (encodedLength <= 0 || usedDefault) return std::nullopt;
-    std::string encoded(static_cast<size_t>(encodedLength), '\0');
-    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, encoded.data(), encodedLength, nullptr,
-                        &usedDefault);
-    if (usedDefault) return std::nullopt;
-    return encoded;
+    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), wideLength);
+    return wide;
 }
+
+// UTF-16 in code page `to`; none when a character has no exact form there (no best-fit substitutes:
+// a yen sign must not turn into a backslash). UTF-8 holds every character but half a surrogate pair.
+std::optional<std::string> fromWide(UINT to, const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const int wideLength = static_cast<int>(wide.size());
+    const DWORD flags = to == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* substituted = to == CP_UTF8 ? nullptr : &usedDefault;
+    const int length = WideCharToMultiByte(to, flags, wide.data(), wideLength, nullptr, 0, nullptr, substituted);
+    if (length <= 0 || usedDefault) return std::nullopt;
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(to, flags, wide.data(), wideLength, text.data(), length, nullptr, substituted);
+    if (usedDefault) return std::nullopt;
+    return text;
+}
+
+std::wstring widePath(const std::string& utf8) { return toWide(CP_UTF8, utf8).value_or(L""); }
+
+}  // namespace
+
+std::optional<std::string> utf8ToCodePage932(const std::string& name) {
+    const std::optional<std::wstring> wide = toWide(CP_UTF8, name);
+    return wide ? fromWide(932, *wide) : std::nullopt;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv, argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(fromWide(CP_UTF8, wide[i]).value_or(""));
+    LocalFree(wide);
+    return arguments;
+}
+
+std::filesystem::path fileSystemPath(const std::string& utf8) { return widePath(utf8); }
+
+bool utf8Path(const std::filesystem::path& path, std::string& utf8) {
+    const std::optional<std::string> converted = fromWide(CP_UTF8, path.native());
+    if (converted) utf8 = *converted;
+    return converted.has_value();
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+    return _wfopen(widePath(path).c_str(), widePath(mode).c_str());
+}
+
+bool removeFile(const std::string& path) { return _wremove(widePath(path).c_str()) == 0; }
+
+std::optional<std::string> engineFilePath(const std::string& path) {
+    const std::optional<std::wstring> wide = toWide(CP_UTF8, path);
+    return wide ? fromWide(CP_ACP, *wide) : std::nullopt;
+}
+
+std::optional<std::string> engineFolderPath(const std::string& folder) { return engineFilePath(folder); }
 
 uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail) {
     const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
@@ -49,12 +102,13 @@ bool regularFileSize(std::FILE* stream, uint64_t& size) {
 }
 
 std::FILE* createExclusiveFile(const std::string& path) {
-    const int descriptor = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int descriptor =
+        _wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (descriptor < 0) return nullptr;
     std::FILE* stream = _fdopen(descriptor, "wb");
     if (stream == nullptr) {
         _close(descriptor);
-        _unlink(path.c_str());
+        removeFile(path);
     }
     return stream;
 }
@@ -64,13 +118,13 @@ unsigned processId() { return static_cast<unsigned>(_getpid()); }
 bool syncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
 
 bool isReplaceableDestination(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes == INVALID_FILE_ATTRIBUTES ||
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 bool moveOver(const std::string& from, const std::string& to) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
     return false;
 }
@@ -86,5 +140,3 @@ std::string describeSystemError(uint32_t code) {
     if (!described.empty()) described[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(described[0])));
     return described;
 }
-
-bool isCommandLineLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 
 #include "engine/file_handle.h"
@@ -13,6 +11,7 @@
 #include "engine/target_name.h"
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
+#include "tools/patchtool/file_comparison.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
@@ -27,7 +26,19 @@ struct ReleaseFile {
     std::string folded;      // the record name as Windows finds the file
     std::string entryName;   // the record name's last component
     std::string folder;      // the folded record name's folder part, "" at the top
+    uint64_t size = 0;       // of a file of NEW, as compared
     CheckValue value;
+};
+
+// The files of one release but its version list and uninstall list, which a patch never replaces
+// (the updater prunes the one and merges its names into the other), and its folders as Windows
+// finds them ("" for the release's own).
+struct Release {
+    std::string folder;
+    std::vector<ReleaseFile> files;
+    std::set<std::string> folders{""};
+    std::map<std::string, const ReleaseFile*> byFolded;
+    std::string ownList;  // the release's TLX.hvl, when it has one
 };
 
 // A relative path as the updater spells a record's name: code page 932, "\" between folders; empty
@@ -35,53 +46,78 @@ struct ReleaseFile {
 std::string recordNameOf(const std::string& path) {
     std::string record = path;
     std::replace(record.begin(), record.end(), '/', '\\');
-    return commandLineNameToCodePage932(record).value_or("");
+    return utf8ToCodePage932(record).value_or("");
 }
 
 ReleaseFile describe(const std::string& path) {
-    ReleaseFile file{path, recordNameOf(path), {}, {}, {}, {}};
+    ReleaseFile file{path, recordNameOf(path), {}, {}, {}, 0, {}};
     file.folded = foldedName(file.recordName);
-    file.entryName = lastNameComponent(file.recordName.c_str());
+    file.entryName = lastNameComponent(file.recordName.c_str(), codePage932);
     const size_t slash = path.rfind('/');
     file.folder = slash != std::string::npos ? foldedName(recordNameOf(path.substr(0, slash))) : "";
     return file;
 }
 
 bool isFolded(const ReleaseFile& file, const char* name) {
-    return file.path.find('/') == std::string::npos && file.folded == name;
+    return file.path.find('/') == std::string::npos && file.folded == foldedName(name);
 }
 
-// Every file of `folder` but the version list and the player's uninstall list, which a patch
-// never replaces (the updater merges its names into it).
-bool readRelease(const std::string& folder, std::vector<ReleaseFile>& files, std::string& error) {
-    std::vector<std::string> paths;
-    if (!listFolderFiles(folder, true, paths, error)) return false;
-    for (const std::string& path : paths) files.push_back(describe(path));
-    return true;
-}
-
-bool foldValues(const std::string& folder, std::vector<ReleaseFile*>& files, ProgressLine& progress, size_t& done,
-                size_t total, std::string& error) {
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
-    for (ReleaseFile* file : files) {
-        progress.show(done++, total, file->path);
-        if (!checkValueOfFile(folder + "/" + file->path, file->value, buffer.get(), error)) return false;
+bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
+    FolderContents contents;
+    if (!readFolder(folder, true, contents, error)) return false;
+    release.folder = folder;
+    problems.insert(problems.end(), contents.problems.begin(), contents.problems.end());
+    for (const std::string& path : contents.files) {
+        ReleaseFile file = describe(path);
+        if (isFolded(file, versionListName)) release.ownList = folder + "/" + path;
+        if (!isFolded(file, versionListName) && !isFolded(file, uninstallListName)) release.files.push_back(file);
+    }
+    for (const std::string& path : contents.folders) release.folders.insert(foldedName(recordNameOf(path)));
+    for (const ReleaseFile& file : release.files) {
+        if (!file.folded.empty()) release.byFolded.emplace(file.folded, &file);
     }
     return true;
 }
 
-void addProblem(ReleaseComparison& comparison, const std::string& problem) { comparison.problems.push_back(problem); }
+void addProblem(ReleaseComparison& comparison, const std::string& problem) {
+    comparison.problems.push_back("cannot carry " + problem);
+}
 
-// What the updater could not install as chosen: names it refuses or cannot hold, two files it
-// would take for one, files in folders it would have to create, and more entries than a patch has.
-void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<std::string>& oldFolders,
+// What the updater could not take from NEW's records: names code page 932 cannot hold, too long for
+// a record, or two files it would take for one.
+void findNameProblems(const Release& release, ReleaseComparison& comparison) {
+    std::set<std::string> folded;
+    for (const ReleaseFile& file : release.files) {
+        if (file.recordName.empty()) {
+            addProblem(comparison, file.path + ": has characters that code page 932 cannot hold");
+        } else if (file.recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
+            addProblem(comparison, file.path + ": longer than a version list record holds");
+        }
+        if (!file.folded.empty() && !folded.insert(file.folded).second) {
+            addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
+        }
+    }
+}
+
+// The bases that lack the folder of `file`, as typed; empty when every base holds it.
+std::string basesWithoutFolder(const ReleaseFile& file, const std::vector<Release>& bases) {
+    std::string lacking;
+    for (const Release& base : bases) {
+        if (base.folders.count(file.folder) == 0) lacking += (lacking.empty() ? "" : ", ") + base.folder;
+    }
+    return lacking;
+}
+
+// What the updater could not install as chosen: names it refuses, two files it would take for one,
+// files in folders a base lacks (the updater creates none), and more entries than a patch has.
+void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vector<Release>& bases,
                   ReleaseComparison& comparison) {
     const uint32_t longestEntry = layoutInfo(ArchiveLayout::Current).nameField - 1;
     std::map<std::string, const ReleaseFile*> byEntry, byTarget;
     for (const ReleaseFile* file : chosen) {
         const std::string& name = file->path;
         if (file->recordName.empty()) continue;  // listed with the records
-        if (!isSafeTargetName(file->recordName.c_str()) || file->folded.empty()) {
+        if (!isSafeTargetName(file->recordName.c_str(), codePage932) || file->folded.empty()) {
             addProblem(comparison, name +
                                        ": a name the updater refuses (a reserved name, a part ending in '.' or a "
                                        "space, or one of <>\"|?*:)");
@@ -90,17 +126,21 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
         if (file->entryName.size() > longestEntry) {
             addProblem(comparison, name + ": its name is longer than the patch's index holds");
         }
-        if (foldedName(file->entryName) == "tlx.hvl" || file->folded == foldedName(versionListPruneName) ||
+        if (foldedName(file->entryName) == foldedName(versionListName) ||
+            file->folded == foldedName(versionListPruneName) ||
             file->folded == foldedName(uninstallListTemporaryName)) {
             addProblem(comparison, name + ": named like a file the updater writes itself");
         }
-        if (!file->folder.empty() && oldFolders.count(file->folder) == 0) {
-            addProblem(comparison, name + ": its folder is not in OLD, and the updater creates no folders");
+        const std::string lacking = basesWithoutFolder(*file, bases);
+        if (!lacking.empty()) {
+            addProblem(comparison, name + ": its folder is not in " + (bases.size() == 1 ? "OLD" : lacking) +
+                                       ", and the updater creates no folders" +
+                                       (bases.size() == 1 ? "" : " (leave out those bases, or build them a patch)"));
         }
         const auto [entry, newEntry] = byEntry.emplace(foldedName(file->entryName), file);
         if (!newEntry) {
             addProblem(comparison, entry->second->path + " and " + name + ": both would be carried under the name " +
-                                       std::filesystem::path(name).filename().string() +
+                                       name.substr(name.rfind('/') + 1) +
                                        ", and the updater would install both in one place");
         }
         byTarget.emplace(file->folded, file);
@@ -117,6 +157,45 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::set<
                                    std::to_string(chosen.size() + 1) + " entries; a patch holds at most " +
                                    std::to_string(maxArchiveEntries));
     }
+}
+
+// Compares every file of NEW with its counterpart in each base, byte for byte, in one pass that also
+// takes its check value, and sorts it into changed, new and unchanged.
+bool compareFiles(Release& release, const std::vector<Release>& bases, ReleaseComparison& comparison,
+                  std::vector<const ReleaseFile*>& chosen, std::string& error) {
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]), otherBuffer(new uint8_t[fileChunkSize]);
+    ProgressLine progress("build");
+    for (size_t i = 0; i < release.files.size(); ++i) {
+        ReleaseFile& file = release.files[i];
+        progress.show(i, release.files.size(), file.path);
+        std::vector<std::string> others;
+        size_t held = 0;
+        for (const Release& base : bases) {
+            const auto other = file.folded.empty() ? base.byFolded.end() : base.byFolded.find(file.folded);
+            others.push_back(other != base.byFolded.end() ? base.folder + "/" + other->second->path : "");
+            held += others.back().empty() ? 0 : 1;
+        }
+        ComparedFile compared;
+        if (!compareFile(release.folder + "/" + file.path, others, compared, buffer.get(), otherBuffer.get(), error)) {
+            return false;
+        }
+        file.size = compared.size;
+        file.value = compared.value;
+        std::vector<size_t> differing;
+        for (size_t b = 0; b < bases.size(); ++b) {
+            if (!compared.same[b]) differing.push_back(b);
+        }
+        if (differing.empty()) {
+            ++comparison.unchanged;
+            continue;
+        }
+        const bool isNew = held == 0;
+        comparison.changes.push_back(
+            {isNew ? FileChange::New : FileChange::Changed, file.path, isNew ? std::vector<size_t>{} : differing});
+        comparison.chosen.push_back({release.folder + "/" + file.path, file.path, file.size, file.value});
+        chosen.push_back(&file);
+    }
+    return true;
 }
 
 // NEW's records in name order, each chosen file's record moved before the first other record of
@@ -147,7 +226,8 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
                             const std::vector<const ReleaseFile*>& chosen) {
     FileHandle handle;
     VersionList list;
-    if (handle.openRead(path.c_str())) list.loadAt(handle, 0);
+    std::string error;
+    if (openWithEngine(handle, path, error)) list.loadAt(handle, 0);
     if (list.version == VersionListVersion::None) return "it is no version list the updater reads";
     std::map<std::string, const ReleaseFile*> byFolded;
     for (const ReleaseFile& file : files) byFolded.emplace(file.folded, &file);
@@ -155,7 +235,9 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
     for (uint32_t i = 0; i < list.count; ++i) {
         const VersionRecord& record = list.records[i];
         const auto file = byFolded.find(foldedName(record.name));
-        if (file == byFolded.end()) return std::string("it lists ") + record.name + ", which NEW does not hold";
+        if (file == byFolded.end()) {
+            return "it lists " + codePage932ToUtf8(record.name, std::strlen(record.name)) + ", which NEW does not hold";
+        }
         if (std::memcmp(record.checkValue, file->second->value.bytes(), checkValueSize) != 0) {
             return "its record of " + file->second->path + " differs from the file";
         }
@@ -166,7 +248,7 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
     }
     for (const ReleaseFile* file : chosen) {
         std::string lowered = foldedName(file->entryName);
-        const VersionRecord* record = list.findRecord(lowered.c_str());
+        const VersionRecord* record = list.findRecord(lowered.c_str(), codePage932);
         if (record == nullptr || foldedName(record->name) != file->folded) {
             return "the updater would install " + file->path + " under another of its records";
         }
@@ -176,78 +258,48 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 
 }  // namespace
 
-bool compareReleases(const std::string& oldFolder, const std::string& newFolder, ReleaseComparison& comparison,
-                     std::string& error) {
-    std::vector<ReleaseFile> oldFiles, newFiles;
-    if (!readRelease(oldFolder, oldFiles, error) || !readRelease(newFolder, newFiles, error)) return false;
-    const auto isListOrUninstall = [](const ReleaseFile& file) {
-        return isFolded(file, "tlx.hvl") || isFolded(file, uninstallListName);
-    };
-    const auto ownList = std::find_if(newFiles.begin(), newFiles.end(),
-                                      [](const ReleaseFile& file) { return isFolded(file, "tlx.hvl"); });
-    const std::string ownListPath = ownList != newFiles.end() ? newFolder + "/" + ownList->path : "";
-    newFiles.erase(std::remove_if(newFiles.begin(), newFiles.end(), isListOrUninstall), newFiles.end());
-    oldFiles.erase(std::remove_if(oldFiles.begin(), oldFiles.end(), isListOrUninstall), oldFiles.end());
+std::string nothingToCarry(const std::string& folder) {
+    return folder +
+           " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and replace every "
+           "player's version list (is the release there?)";
+}
 
-    // Each file of NEW meets the file of OLD that the updater would replace with it.
-    std::map<std::string, ReleaseFile*> oldByFolded;
-    std::set<std::string> oldFolders{""}, newFolded;
-    for (ReleaseFile& file : oldFiles) {
-        if (!file.folded.empty()) oldByFolded.emplace(file.folded, &file);
-        for (size_t slash = file.path.find('/'); slash != std::string::npos; slash = file.path.find('/', slash + 1)) {
-            oldFolders.insert(foldedName(recordNameOf(file.path.substr(0, slash))));
-        }
+bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
+                     ReleaseComparison& comparison, std::string& error) {
+    Release release;
+    std::vector<Release> bases(baseFolders.size());
+    if (!readRelease(newFolder, release, comparison.problems, error)) return false;
+    for (size_t b = 0; b < bases.size(); ++b) {
+        if (!readRelease(baseFolders[b], bases[b], comparison.problems, error)) return false;
     }
-    std::vector<ReleaseFile*> newToFold, oldToFold;
-    std::vector<std::pair<ReleaseFile*, ReleaseFile*>> pairs;
-    for (ReleaseFile& file : newFiles) {
-        newToFold.push_back(&file);
-        const auto old = oldByFolded.find(file.folded);
-        pairs.emplace_back(&file, old != oldByFolded.end() && !file.folded.empty() ? old->second : nullptr);
-        if (pairs.back().second != nullptr) oldToFold.push_back(pairs.back().second);
-        // Every file of NEW gets a record, changed or not.
-        if (file.recordName.empty()) {
-            addProblem(comparison, file.path + ": has characters that code page 932 cannot hold");
-        } else if (file.recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
-            addProblem(comparison, file.path + ": longer than a version list record holds");
-        }
-        if (!file.folded.empty() && !newFolded.insert(file.folded).second) {
-            addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
-        }
-    }
-    {
-        ProgressLine progress("build");
-        size_t done = 0;
-        const size_t total = newToFold.size() + oldToFold.size();
-        if (!foldValues(newFolder, newToFold, progress, done, total, error) ||
-            !foldValues(oldFolder, oldToFold, progress, done, total, error)) {
-            return false;
-        }
-    }
+    if (comparison.problems.empty() && release.files.empty()) comparison.problems.push_back(nothingToCarry(newFolder));
+    findNameProblems(release, comparison);
+    if (!comparison.problems.empty()) return true;  // nothing is read for a build that cannot be made
 
     std::vector<const ReleaseFile*> chosen;
-    for (const auto& [file, old] : pairs) {
-        if (old != nullptr && std::memcmp(old->value.bytes(), file->value.bytes(), checkValueSize) == 0) {
-            ++comparison.unchanged;
-            continue;
+    if (!compareFiles(release, bases, comparison, chosen, error)) return false;
+    for (size_t b = 0; b < bases.size(); ++b) {
+        for (const ReleaseFile& file : bases[b].files) {
+            if (release.byFolded.count(file.folded) == 0)
+                comparison.changes.push_back({FileChange::Removed, file.path, {b}});
         }
-        comparison.changes.push_back({old != nullptr ? FileChange::Changed : FileChange::New, file->path});
-        comparison.chosen.push_back({newFolder + "/" + file->path, file->path});
-        chosen.push_back(file);
     }
-    for (const ReleaseFile& file : oldFiles) {
-        if (newFolded.count(file.folded) == 0) comparison.changes.push_back({FileChange::Removed, file.path});
+    if (chosen.empty()) {
+        comparison.problems.push_back("no patch is needed: every file of " + newFolder +
+                                      " is the same in every base (TLX.hvl and uninst.lst take no part)");
+        return true;
     }
-    findProblems(chosen, oldFolders, comparison);
+    findProblems(chosen, bases, comparison);
 
-    const std::string mismatch = ownListPath.empty() ? "" : ownListMismatch(ownListPath, newFiles, chosen);
-    if (!ownListPath.empty() && mismatch.empty()) {
-        comparison.listFile = ownListPath;
+    const std::string mismatch = release.ownList.empty() ? "" : ownListMismatch(release.ownList, release.files, chosen);
+    if (!release.ownList.empty() && mismatch.empty()) {
+        comparison.listFile = release.ownList;
         comparison.listNote = "NEW's own TLX.hvl, which describes its files";
         return true;
     }
-    comparison.records = orderedRecords(newFiles, chosen);
-    comparison.listNote = "made for NEW's " + std::to_string(newFiles.size()) + " files (" +
-                          (ownListPath.empty() ? "NEW has no TLX.hvl" : "NEW's TLX.hvl is not used: " + mismatch) + ")";
+    comparison.records = orderedRecords(release.files, chosen);
+    comparison.listNote = "made for NEW's " + std::to_string(release.files.size()) + " files (" +
+                          (release.ownList.empty() ? "NEW has no TLX.hvl" : "NEW's TLX.hvl is not used: " + mismatch) +
+                          ")";
     return true;
 }

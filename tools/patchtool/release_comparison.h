@@ -1,17 +1,22 @@
 #pragma once
-// What a patch from release OLD to release NEW must carry: every file of NEW (subfolders included)
-// is compared by check value with the file of OLD that the updater would take for it, and the new
-// and changed ones are chosen; with them goes a version list of the whole of NEW, NEW's own TLX.hvl
-// when it describes NEW's files and lets every chosen file find its own record, else one made here.
+// What a patch from earlier releases (the bases) to release NEW must carry: every file of NEW
+// (subfolders included) is compared by its bytes with the file of each base that the updater would
+// replace with it, and those that some base lacks or holds with other bytes are chosen; with them
+// goes a version list of the whole of NEW, NEW's own TLX.hvl when it describes NEW's files and lets
+// every chosen file find its own record, else one made here. The patch then brings an install of
+// any of the bases to NEW.
 //
 // The updater installs an entry under the name of the first record, in list order, whose last
 // component equals the entry's name, and it creates no folders. So a chosen file is packed under
 // its last component, the made list puts each chosen file's record before any other of the same
-// last component, and whatever the formats cannot carry is listed as a problem instead.
+// last component, and whatever the formats cannot carry is listed as a problem instead, as is
+// whatever makes the releases unfit to compare (see FolderContents) and a NEW that gives nothing
+// to carry.
 
 #include <string>
 #include <vector>
 
+#include "engine/check_value.h"
 #include "formats/version_list_writer.h"
 
 enum class FileChange { Changed, New, Removed };
@@ -19,24 +24,36 @@ enum class FileChange { Changed, New, Removed };
 struct ReleaseChange {
     FileChange change;
     std::string path;  // relative to its release, "/" between folders, as the file system spells it
+    // Changed: the bases (their positions) against which the file is new or changed; New: none, as
+    // it is new against every base; Removed: the one base that holds it.
+    std::vector<size_t> bases;
 };
 
 struct ChosenFile {
     std::string path;       // where it is read
     std::string shownName;  // relative to NEW, "/" between folders; packed under its last component
+    uint64_t size = 0;      // its size and check value when it was compared, which its record holds
+    CheckValue value;
 };
 
 struct ReleaseComparison {
-    std::vector<ReleaseChange> changes;  // NEW's changed and new files in name order, then OLD's removed ones
-    size_t unchanged = 0;
+    // NEW's changed and new files in name order, then per base, in the bases' order, the files of
+    // the base that NEW lacks.
+    std::vector<ReleaseChange> changes;
+    size_t unchanged = 0;            // files of NEW that every base holds with the same bytes
     std::vector<ChosenFile> chosen;  // the files to pack, in name order
     // The version list: NEW's own file (`listFile`), or `records` to be made into one.
     std::string listFile;
     std::vector<VersionRecordSource> records;
-    std::string listNote;               // which list, and why
-    std::vector<std::string> problems;  // what the formats cannot carry; nothing is to be written then
+    std::string listNote;  // which list, and why
+    // Why no patch can be built, one line each; nothing is to be written then.
+    std::vector<std::string> problems;
 };
 
-// Compares the two releases. False, with a reason in `error`, when a folder or file cannot be read.
-bool compareReleases(const std::string& oldFolder, const std::string& newFolder, ReleaseComparison& comparison,
-                     std::string& error);
+// Why a release folder that holds no file but TLX.hvl and uninst.lst (a share not mounted, a copy not
+// made) gives no patch: it would install nothing and replace every player's version list.
+std::string nothingToCarry(const std::string& folder);
+
+// Compares the releases. False, with a reason in `error`, when a folder or file cannot be read.
+bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
+                     ReleaseComparison& comparison, std::string& error);

@@ -16,6 +16,7 @@
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/patch_archive.h"
 #include "tools/patchtool/progress_line.h"
+#include "tools/patchtool/record_status.h"
 #include "tools/patchtool/report.h"
 #include "tools/patchtool/version_list_file.h"
 
@@ -23,12 +24,10 @@ namespace {
 
 constexpr const char* command = "verify";
 
-enum class Status { Ok, Mismatch, Unverified, Unreadable };
-
 struct EntryReport {
     std::string name;    // as stored in the index
     std::string target;  // the name the updater installs it under
-    Status status;
+    RecordStatus status;
     const uint8_t* expected;  // the record's check value, or null
     CheckValue actual;
 };
@@ -45,48 +44,36 @@ EntryReport verifyEntry(FileHandle& patch, const PayloadArchive& archive, const 
     const ArchiveEntry entry = archive.entry(i);
     char lowerName[260] = {};
     std::strncpy(lowerName, entry.name, sizeof lowerName - 1);
-    lowerCaseName(lowerName);
-    const VersionRecord* record = list.findRecord(lowerName);
+    codePage932.lowerCaseName(lowerName);
+    const VersionRecord* record = list.findRecord(lowerName, codePage932);
     EntryReport report{entry.name,
                        record != nullptr ? record->name : entry.name,
-                       Status::Unverified,
+                       RecordStatus::Unverified,
                        record != nullptr ? record->checkValue : nullptr,
                        {}};
     if (!foldEntry(patch, archive, i, buffer, report.actual)) {
-        report.status = Status::Unreadable;
+        report.status = RecordStatus::Unreadable;
     } else if (record != nullptr) {
         const bool equal = std::memcmp(report.actual.bytes(), record->checkValue, checkValueSize) == 0;
-        report.status = equal ? Status::Ok : Status::Mismatch;
+        report.status = equal ? RecordStatus::Ok : RecordStatus::Mismatch;
     }
     return report;
 }
 
 std::string shown(const std::string& name) { return codePage932ToUtf8(name.data(), name.size()); }
 
-const char* const statusNames[] = {"ok", "mismatch", "unverified", "unreadable"};
-
 Json entryJson(const EntryReport& report) {
-    const Json expected = report.expected != nullptr ? Json(lowerHex(report.expected, checkValueSize)) : Json();
-    const Json actual =
-        report.status != Status::Unreadable ? Json(lowerHex(report.actual.bytes(), checkValueSize)) : Json();
     return {{"name", shown(report.name)},
             {"target", shown(report.target)},
-            {"status", statusNames[static_cast<int>(report.status)]},
-            {"expected", expected},
-            {"actual", actual}};
+            {"status", recordStatusName(report.status)},
+            {"expected", checkValueJson(report.expected)},
+            {"actual", checkValueJson(report.status != RecordStatus::Unreadable ? report.actual.bytes() : nullptr)}};
 }
 
 void printTextEntry(const EntryReport& report) {
-    static const char* const statuses[] = {"ok", "MISMATCH", "unverified", "UNREADABLE"};
-    std::printf("%-10s  %s", statuses[static_cast<int>(report.status)], shown(report.name).c_str());
-    if (report.target != report.name) std::printf(" -> %s", shown(report.target).c_str());
-    if (report.status == Status::Mismatch) {
-        std::printf("  (expected %s, actual %s)", lowerHex(report.expected, checkValueSize).c_str(),
-                    lowerHex(report.actual.bytes(), checkValueSize).c_str());
-    } else if (report.status == Status::Unreadable) {
-        std::printf("  (its bytes cannot be read whole from the patch)");
-    }
-    std::printf("\n");
+    const std::string name = shown(report.name) + (report.target != report.name ? " -> " + shown(report.target) : "");
+    printRecordStatus(report.status, name, report.expected, report.actual,
+                      report.status == RecordStatus::Unreadable ? "its bytes cannot be read whole from the patch" : "");
 }
 
 int run(const ParsedArguments& arguments) {
@@ -96,7 +83,7 @@ int run(const ParsedArguments& arguments) {
     PayloadArchive archive;
     if (!openPatchArchive(command, path, patch, archive)) return exitFailed;
     VersionList list;
-    const std::optional<uint32_t> listEntry = archive.findEntry("tlx.hvl");
+    const std::optional<uint32_t> listEntry = findVersionListEntry(archive, codePage932);
     if (listEntry) list.loadFromArchive(patch, archive, *listEntry);
 
     const bool json = arguments.has("json");
@@ -107,19 +94,19 @@ int run(const ParsedArguments& arguments) {
         } else if (listEntry) {
             std::printf(" (the entry %s is no readable version list)", shown(archive.entry(*listEntry).name).c_str());
         } else {
-            std::printf(" (no entry named tlx.hvl)");
+            std::printf(" (no entry named %s)", versionListName);
         }
         std::printf("\n");
     }
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
-    uint32_t counts[4] = {};
+    RecordStatusCounts counts;
     Json entries = Json::array();
     ProgressLine progress(command);
     for (uint32_t i = 0; i < archive.entryCount(); ++i) {
         progress.show(i, archive.entryCount(), shown(archive.entry(i).name));
         const EntryReport report = verifyEntry(patch, archive, list, i, buffer.get());
         progress.clear();
-        ++counts[static_cast<int>(report.status)];
+        counts.add(report.status);
         if (json) {
             entries.push_back(entryJson(report));
         } else {
@@ -130,10 +117,10 @@ int run(const ParsedArguments& arguments) {
         printJson({{"versionList", versionListLabel(list.version)}, {"entries", entries}});
     } else {
         std::printf("%u entries: %u ok, %u mismatched, %u unverified, %u unreadable\n", archive.entryCount(),
-                    counts[static_cast<int>(Status::Ok)], counts[static_cast<int>(Status::Mismatch)],
-                    counts[static_cast<int>(Status::Unverified)], counts[static_cast<int>(Status::Unreadable)]);
+                    counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Unverified],
+                    counts[RecordStatus::Unreadable]);
     }
-    const bool failed = counts[static_cast<int>(Status::Mismatch)] + counts[static_cast<int>(Status::Unreadable)] > 0;
+    const bool failed = counts[RecordStatus::Mismatch] + counts[RecordStatus::Unreadable] > 0;
     return failed ? exitFailed : exitOk;
 }
 

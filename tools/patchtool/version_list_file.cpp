@@ -9,7 +9,8 @@ bool readVersionListFile(const std::string& path, LoadedVersionList& loaded, std
     if (!openInputFile(path, size, error)) return false;
     FileHandle file;
     uint8_t header[versionListHeaderSize] = {};
-    if (!file.openRead(path.c_str()) || file.read(header, sizeof header) < sizeof header) {
+    if (!openWithEngine(file, path, error)) return false;
+    if (file.read(header, sizeof header) < sizeof header) {
         error = path + ": " + std::to_string(size) + " bytes, shorter than the 16-byte header";
         return false;
     }

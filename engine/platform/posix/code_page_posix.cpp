@@ -1,20 +1,8 @@
-// Code page 932 on POSIX: its lead-byte ranges and the lower-casing table generated from it.
+// The system's code page on POSIX is code page 932, as on the players' systems.
 #include "engine/code_page.h"
 
-bool isLeadByte(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+bool isLeadByte(unsigned char byte) { return isCodePage932LeadByte(byte); }
 
-bool isSuperscriptDigit(unsigned char) { return false; }
+bool isSuperscriptDigit(unsigned char byte) { return codePage932.isSuperscriptDigit(byte); }
 
-void lowerCaseName(char* name) {
-    for (unsigned char* p = reinterpret_cast<unsigned char*>(name); *p != 0; ++p) {
-        if (isLeadByte(*p)) {
-            if (p[1] == 0) return;  // a lead byte without its trail byte ends the name
-            const uint16_t lower = lowerCaseDoubleByte(static_cast<uint16_t>(p[0] << 8 | p[1]));
-            p[0] = static_cast<unsigned char>(lower >> 8);
-            p[1] = static_cast<unsigned char>(lower);
-            ++p;
-        } else if (*p >= 'A' && *p <= 'Z') {
-            *p = static_cast<unsigned char>(*p - 'A' + 'a');
-        }
-    }
-}
+void lowerCaseName(char* name) { lowerCaseCodePage932Name(name); }
