@@ -20,6 +20,7 @@
 #include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/release_comparison.h"
 #include "tools/patchtool/report.h"
+#include "tools/patchtool/stub_location.h"
 
 namespace {
 
@@ -283,9 +284,6 @@ bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout,
     return true;
 }
 
-// The shipping stub, used when --stub is not given and it has been built.
-constexpr char defaultStub[] = "build/win32/setup.exe";
-
 // Prints what a build from two releases chose and why. False, after listing on standard error what
 // the patch cannot carry, when it cannot be built.
 bool reportComparison(const ReleaseComparison& comparison) {
@@ -325,12 +323,14 @@ bool planRelease(const ParsedArguments& arguments, std::vector<EntrySource>& sou
 }
 
 int run(const ParsedArguments& arguments) {
-    std::error_code ignored;
-    const bool haveDefaultStub = std::filesystem::is_regular_file(defaultStub, ignored);
-    const bool dryRun = arguments.has("dry-run");
-    if (!arguments.has("stub") && !haveDefaultStub) {
-        return usageError(command, std::string("--stub STUB is required (") + defaultStub + " is not there)");
+    std::string stubPath;
+    std::string stubError;
+    if (arguments.has("stub")) {
+        stubPath = arguments.value("stub");
+    } else if (!findStub(stubPath, stubError)) {
+        return usageError(command, stubError);
     }
+    const bool dryRun = arguments.has("dry-run");
     if (!arguments.has("out") && !dryRun) return usageError(command, "--out PATCH is required");
     if (arguments.has("hvl") && arguments.has("hvl-from"))
         return usageError(command, "give --hvl or --hvl-from, not both");
@@ -344,7 +344,6 @@ int run(const ParsedArguments& arguments) {
                           "--hvl-from, --order and NAMEs");
     }
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
-    const std::string stubPath = arguments.has("stub") ? arguments.value("stub") : defaultStub;
     const std::string patchPath = arguments.has("out") ? arguments.value("out") : "";
 
     std::string error;
@@ -414,8 +413,9 @@ const Command buildCommand = {
     "a folder OLD lacks (the updater creates none), a name the updater refuses.\n"
     "  --dry-run     print the choice and the patch's size, and write nothing (--out may be left out)\n"
     "\n"
-    "  --stub STUB   the updater executable; at most 393216 bytes. Default: build/win32/setup.exe\n"
-    "                when it has been built\n"
+    "  --stub STUB   the updater executable; at most 393216 bytes. Default: the first that exists\n"
+    "                of the stub installed with patchtool (beside patchtool.exe on Windows) and\n"
+    "                build/win32/setup.exe below the current folder\n"
     "  --out PATCH   the patch to write; written under a temporary name and moved into place only\n"
     "                when complete, so a failed build leaves an existing PATCH untouched. An\n"
     "                existing PATCH must be a regular file (not a folder, device or link)\n"

@@ -21,6 +21,8 @@ bool syncToDisk(std::FILE* stream);
 bool isReplaceableDestination(const std::string& path);
 // Moves `from` over `to` in one step; errno tells why it failed.
 bool moveOver(const std::string& from, const std::string& to);
+// The folder of the running executable, links resolved; empty when the system cannot tell.
+std::string ownExecutableFolder();
 
 // The text of a system error code as the engine records it (errno on POSIX, GetLastError() on
 // Windows), starting lower-case: "permission denied".

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
@@ -73,6 +74,19 @@ bool moveOver(const std::string& from, const std::string& to) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
     return false;
+}
+
+std::string ownExecutableFolder() {
+    // The name comes back cut to the buffer, filling it, when the buffer is too small.
+    for (std::string path(MAX_PATH, '\0'); path.size() <= 32768; path.resize(path.size() * 2)) {
+        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size()) {
+            path.resize(length);
+            return std::filesystem::path(path).parent_path().string();
+        }
+    }
+    return std::string();
 }
 
 std::string describeSystemError(uint32_t code) {

@@ -1,0 +1,40 @@
+#include "tools/patchtool/stub_location.h"
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "tools/patchtool/platform.h"
+
+namespace {
+
+// The stub seen from the folder of an installed patchtool; the build sets it from the install
+// layout ("../share/vennholt-patch/setup.exe", or "setup.exe" beside patchtool.exe).
+constexpr char installedStub[] = PATCHTOOL_INSTALLED_STUB;
+// The shipping build of a source tree, seen from its top folder.
+constexpr char sourceTreeStub[] = "build/win32/setup.exe";
+
+}  // namespace
+
+bool findStub(std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<std::string, const char*>> places;
+    const std::string ownFolder = ownExecutableFolder();
+    if (!ownFolder.empty()) {
+        places.emplace_back((fs::path(ownFolder) / installedStub).lexically_normal().string(), "installed with patchtool");
+    }
+    std::error_code failure;
+    const fs::path here = fs::current_path(failure);
+    places.emplace_back(failure ? sourceTreeStub : (here / sourceTreeStub).lexically_normal().string(),
+                        "the shipping build of a source tree, from the current folder");
+    std::string looked;
+    for (const auto& [place, what] : places) {
+        if (fs::is_regular_file(place, failure)) {
+            path = place;
+            return true;
+        }
+        looked += (looked.empty() ? "" : ", ") + place + " (" + what + ")";
+    }
+    error = "no stub found; give --stub STUB (looked for " + looked + ")";
+    return false;
+}
