@@ -109,7 +109,7 @@ def check_package(deb, zip_path, tree, deb_again, scratch):
     top = zip_path.name.removesuffix(".zip")
     yield "the zip's files", names == {f"{top}/{name}" for name in ("patchtool.exe", "setup.exe", "README.txt")}, names
     unpacked = scratch / "zip" / top
-    yield "the zip's README has CRLF line ends", (unpacked / "README.txt").read_bytes() == readme, ""
+    yield "the zip's README has CRLF line ends", (unpacked / "README.txt").read_bytes() == readme, "not README.md with CR LF"
     windows_tool = [SOURCE / "scripts/wine-run", unpacked / "patchtool.exe"]
     patch = build_and_verify(windows_tool, scratch / "wine")
     yield "the zip's patchtool.exe builds and verifies a patch under Wine", \

@@ -21,20 +21,21 @@ bool findStub(std::string& path, std::string& error) {
     std::vector<std::pair<std::string, const char*>> places;
     const std::string ownFolder = ownExecutableFolder();
     if (!ownFolder.empty()) {
-        places.emplace_back((fs::path(ownFolder) / installedStub).lexically_normal().string(), "installed with patchtool");
+        places.emplace_back((fs::path(ownFolder) / installedStub).lexically_normal().string(),
+                            "installed with patchtool");
     }
     std::error_code failure;
     const fs::path here = fs::current_path(failure);
     places.emplace_back(failure ? sourceTreeStub : (here / sourceTreeStub).lexically_normal().string(),
-                        "the shipping build of a source tree, from the current folder");
+                        "a source tree's shipping build");
     std::string looked;
     for (const auto& [place, what] : places) {
         if (fs::is_regular_file(place, failure)) {
             path = place;
             return true;
         }
-        looked += (looked.empty() ? "" : ", ") + place + " (" + what + ")";
+        looked += (looked.empty() ? "" : " and ") + place + " (" + what + ")";
     }
-    error = "no stub found; give --stub STUB (looked for " + looked + ")";
+    error = "no stub found; looked for " + looked + "; give one with --stub STUB";
     return false;
 }
