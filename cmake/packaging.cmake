@@ -4,6 +4,11 @@
 if(WIN32 AND NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   return()
 endif()
+if(VENNHOLT_SANITIZE)
+  # The sanitizer build is the tests' own: many times slower, and it needs the sanitizers' runtime.
+  install(CODE "message(FATAL_ERROR \"This is the test build, with sanitizers: install from the native-release preset\")")
+  return()
+endif()
 
 # One tree has one toolchain, so the shipping i686 stub comes from the win32 tree, built beforehand.
 set(VENNHOLT_STUB ${CMAKE_SOURCE_DIR}/build/win32/setup.exe CACHE FILEPATH
