@@ -73,7 +73,7 @@ def check_package(deb, zip_path, tree, deb_again, scratch):
     patchtool = root / "usr/bin/patchtool"
     # Every library the tool links is declared, by the package that holds it.
     owners = {owner(library) for library in re.findall(r"^\s*\S+ => (/\S+)", run("ldd", patchtool)[0], re.M)}
-    depends = {re.match(r"\s*([^\s(]+)", part)[1] for part in fields.get("Depends", "").split(",")}
+    depends = set(re.findall(r"(?:^|,)\s*([\w.+-]+)", fields.get("Depends", "")))
     yield "dependencies declared", owners and owners <= depends, f"links {sorted(owners)}, Depends: {fields.get('Depends')}"
 
     identity = run(patchtool, "--version")[0]
@@ -130,9 +130,10 @@ def main(argv):
     results = []
     with tempfile.TemporaryDirectory(prefix="vennholt-package-") as scratch:
         try:
-            results += [(name, bool(ok), detail) for name, ok, detail in check_package(
-                *(Path(arg).resolve() for arg in argv[1:4]), argv[4:] and Path(argv[4]), Path(scratch))]
-        except (AssertionError, OSError, KeyError, subprocess.SubprocessError):
+            for name, ok, detail in check_package(*(Path(arg).resolve() for arg in argv[1:4]),
+                                                  argv[4:] and Path(argv[4]), Path(scratch)):
+                results.append((name, bool(ok), detail))
+        except Exception:  # noqa: BLE001 - a check that cannot go on is one failure, with its reason
             results.append(("the checks ran to the end", False, traceback.format_exc()))
     for name, ok, detail in results:
         print(f"{'ok  ' if ok else 'FAIL'} {name}{'' if ok else f' ({detail})'}")
