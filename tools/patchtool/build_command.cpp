@@ -25,6 +25,7 @@
 #include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/release_comparison.h"
 #include "tools/patchtool/report.h"
+#include "tools/patchtool/stub_location.h"
 
 namespace {
 
@@ -333,9 +334,6 @@ bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout,
     return true;
 }
 
-// The shipping stub, used when --stub is not given and it has been built.
-constexpr char defaultStub[] = "build/win32/setup.exe";
-
 // The bases of `change`, as typed, for its listing line.
 std::string basesOf(const ReleaseChange& change, const std::vector<std::string>& bases) {
     std::string shown;
@@ -445,12 +443,14 @@ bool checkArguments(const ParsedArguments& arguments, const std::string& stubPat
 }
 
 int run(const ParsedArguments& arguments) {
-    std::error_code ignored;
-    const bool haveDefaultStub = std::filesystem::is_regular_file(defaultStub, ignored);
-    const bool dryRun = arguments.has("dry-run");
-    if (!arguments.has("stub") && !haveDefaultStub) {
-        return usageError(command, std::string("--stub STUB is required (") + defaultStub + " is not there)");
+    std::string stubPath;
+    std::string stubError;
+    if (arguments.has("stub")) {
+        stubPath = arguments.value("stub");
+    } else if (!findStub(stubPath, stubError)) {
+        return usageError(command, stubError);
     }
+    const bool dryRun = arguments.has("dry-run");
     if (!arguments.has("out") && !dryRun) return usageError(command, "--out PATCH is required");
     if (arguments.has("hvl") && arguments.has("hvl-from"))
         return usageError(command, "give --hvl or --hvl-from, not both");
@@ -464,7 +464,6 @@ int run(const ParsedArguments& arguments) {
                           "--hvl-from, --order and NAMEs");
     }
     const ArchiveLayout layout = arguments.has("legacy") ? ArchiveLayout::Legacy : ArchiveLayout::Current;
-    const std::string stubPath = arguments.has("stub") ? arguments.value("stub") : defaultStub;
     const std::string patchPath = arguments.has("out") ? arguments.value("out") : "";
 
     std::string error;
@@ -552,8 +551,9 @@ const Command buildCommand = {
     "its own); a name the updater refuses. The stub, the release folders and the folder of PATCH are\n"
     "checked before any file is read.\n"
     "\n"
-    "  --stub STUB   the updater executable; at most 393216 bytes. Default: build/win32/setup.exe\n"
-    "                when it has been built\n"
+    "  --stub STUB   the updater executable; at most 393216 bytes. Default: the first that exists\n"
+    "                of the stub installed with patchtool (beside patchtool.exe on Windows) and\n"
+    "                build/win32/setup.exe below the current folder\n"
     "  --out PATCH   the patch to write; written under a temporary name and moved into place only\n"
     "                when complete, so a failed build leaves an existing PATCH untouched. An\n"
     "                existing PATCH must be a regular file (not a folder, device or link)\n"

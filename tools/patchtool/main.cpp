@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "patchtool_version.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/report.h"
@@ -23,7 +24,8 @@ void printToolHelp() {
     for (const Command* command : commands) std::printf("  %-11s %s\n", command->name, command->summary);
     std::printf(
         "\n"
-        "'patchtool COMMAND --help' or 'patchtool help COMMAND' describes a command.\n"
+        "'patchtool COMMAND --help' or 'patchtool help COMMAND' describes a command;\n"
+        "'patchtool --version' prints the version and the commit it was built from.\n"
         "Exit status: 0 on success, 1 when the work failed, 2 when the command line is wrong.\n");
 }
 
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
     const std::string& first = arguments[1];
     if (first == "-h" || first == "--help") {
         printToolHelp();
+        return exitOk;
+    }
+    if (first == "--version") {
+        std::printf("patchtool %s (commit %s)\n", patchtoolVersion, patchtoolCommit);
         return exitOk;
     }
     if (first == "help") {

@@ -49,6 +49,8 @@ void setBinaryMode(std::FILE* stream);
 bool regularFileSize(std::FILE* stream, uint64_t& size);
 unsigned processId();
 bool syncToDisk(std::FILE* stream);
+// The folder of the running executable, links resolved; empty when the system cannot tell.
+std::string ownExecutableFolder();
 
 // The text of a system error code as the engine records it (errno on POSIX, GetLastError() on
 // Windows), starting lower-case: "permission denied".

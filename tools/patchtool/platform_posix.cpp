@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "tools/patchtool/name_encoding.h"
@@ -105,6 +106,12 @@ bool isReplaceableDestination(const std::string& path) {
 }
 
 bool moveOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+std::string ownExecutableFolder() {
+    std::error_code failure;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", failure);
+    return failure ? std::string() : executable.parent_path().string();
+}
 
 std::string describeSystemError(uint32_t code) {
     std::string text = std::strerror(static_cast<int>(code));

@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
 
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
@@ -127,6 +128,20 @@ bool moveOver(const std::string& from, const std::string& to) {
     if (MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
     return false;
+}
+
+std::string ownExecutableFolder() {
+    // The name comes back cut to the buffer, filling it, when the buffer is too small.
+    for (std::wstring path(MAX_PATH, L'\0'); path.size() <= 32768; path.resize(path.size() * 2)) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size()) {
+            path.resize(length);
+            std::string folder;
+            return utf8Path(std::filesystem::path(path).parent_path(), folder) ? folder : std::string();
+        }
+    }
+    return std::string();
 }
 
 std::string describeSystemError(uint32_t code) {
