@@ -40,8 +40,8 @@ NOT_INSTALLED = ("bgm02.ogg", "manual.htm")
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
-                                     formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
+    parser = argparse.ArgumentParser(description=__doc__.replace(__doc__.split("\n\n")[1] + "\n\n", ""),
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("out", type=pathlib.Path, metavar="OUT_DIR")
     parser.add_argument("--scale", type=float, default=1.0, metavar="FRACTION")
     args = parser.parse_args(argv[1:])
