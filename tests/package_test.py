@@ -53,7 +53,7 @@ def build_and_verify(patchtool, work):
     work.mkdir()
     out = run(*patchtool, "build", "--base", "../releases/release-1", "--from", "../releases/game", "--out",
               "setup.exe", cwd=work)[0]
-    assert "setup.exe: 7 entries" in out, out
+    assert "setup.exe: 8 entries" in out, out
     run(*patchtool, "verify", "setup.exe", cwd=work)
     return (work / "setup.exe").read_bytes()
 
