@@ -84,20 +84,27 @@ void recordFailure(UpdateRunReport* report, RunStep step, const char* name, uint
     report->systemError = systemError;
 }
 
-// Records a failed rewrite of a list: under the list's own step, or under the step of its
-// temporary file when that could not be made a file of the run's own.
-void recordRewriteFailure(UpdateRunReport* report, RunStep step, const char* listName, const char* temporaryName,
-                          const RewriteFailure& failure) {
-    switch (failure.temporary) {
+// The step at which creating a file of the run's own failed: a name that could not be removed and
+// a file outside the folder have steps of their own; any other failure is `otherwise`'s.
+RunStep creationStep(OwnFileFailure failure, RunStep otherwise) {
+    switch (failure) {
         case OwnFileFailure::Remove:
-            return recordFailure(report, RunStep::Remove, temporaryName, failure.systemError);
+            return RunStep::Remove;
         case OwnFileFailure::Outside:
-            return recordFailure(report, RunStep::Outside, temporaryName, failure.systemError);
+            return RunStep::Outside;
         case OwnFileFailure::None:
         case OwnFileFailure::Open:
             break;
     }
-    recordFailure(report, step, listName, failure.systemError);
+    return otherwise;
+}
+
+// Records a failed rewrite of a list: under the list's own step, or under the step of its
+// temporary file when that could not be made a file of the run's own.
+void recordRewriteFailure(UpdateRunReport* report, RunStep step, const char* listName, const char* temporaryName,
+                          const RewriteFailure& failure) {
+    const RunStep failed = creationStep(failure.temporary, step);
+    recordFailure(report, failed, failed == step ? listName : temporaryName, failure.systemError);
 }
 
 enum class StepOutcome { Next, Stop };
@@ -149,20 +156,6 @@ StepOutcome resolveTargets(RunState& run) {
     return StepOutcome::Next;
 }
 
-// The step at which creating a staging file failed.
-RunStep creationStep(OwnFileFailure failure) {
-    switch (failure) {
-        case OwnFileFailure::Remove:
-            return RunStep::Remove;
-        case OwnFileFailure::Outside:
-            return RunStep::Outside;
-        case OwnFileFailure::None:
-        case OwnFileFailure::Open:
-            break;
-    }
-    return RunStep::Open;
-}
-
 // Stages entry i under its target name: copies it into "<folder>\<target>.tmp" while folding its
 // bytes into a check value, and verifies the copy. Next when the entry passed.
 StepOutcome stageEntry(RunState& run, uint32_t i) {
@@ -190,7 +183,7 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     FileHandle staging;
     const OwnFileFailure created = createOwnFile(staging, stagingPath, run.resolvedFolder);
     if (created != OwnFileFailure::None) {
-        return fail(run, creationStep(created), target, FileWriteFailed, systemErrorCode());
+        return fail(run, creationStep(created, RunStep::Open), target, FileWriteFailed, systemErrorCode());
     }
     run.created = i + 1;
 
