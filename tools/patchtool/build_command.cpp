@@ -13,7 +13,6 @@
 #include "engine/check_value.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
-#include "engine/uninstall_list.h"
 #include "engine/version_list.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
@@ -273,9 +272,7 @@ bool planFolder(const ParsedArguments& arguments, std::vector<EntrySource>& sour
     const std::string& folder = arguments.value("from");
     std::vector<std::string> names = arguments.operands, files;
     if (!filesOfFolder(folder, files, error)) return false;
-    if (std::all_of(files.begin(), files.end(), [](const std::string& name) {
-            return isVersionListName(name) || foldedName(name) == foldedName(uninstallListName);
-        })) {
+    if (std::all_of(files.begin(), files.end(), isReleaseList)) {
         error = nothingToCarry(folder);
         return false;
     }

@@ -62,6 +62,10 @@ bool isFolded(const ReleaseFile& file, const char* name) {
     return file.path.find('/') == std::string::npos && file.folded == foldedName(name);
 }
 
+bool isListFile(const ReleaseFile& file) {
+    return isFolded(file, versionListName) || isFolded(file, uninstallListName);
+}
+
 bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
     FolderContents contents;
     if (!readFolder(folder, true, contents, error)) return false;
@@ -70,7 +74,7 @@ bool readRelease(const std::string& folder, Release& release, std::vector<std::s
     for (const std::string& path : contents.files) {
         ReleaseFile file = describe(path);
         if (isFolded(file, versionListName)) release.ownList = folder + "/" + path;
-        if (!isFolded(file, versionListName) && !isFolded(file, uninstallListName)) release.files.push_back(file);
+        if (!isListFile(file)) release.files.push_back(file);
     }
     for (const std::string& path : contents.folders) release.folders.insert(foldedName(recordNameOf(path)));
     for (const ReleaseFile& file : release.files) {
@@ -257,6 +261,8 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 }
 
 }  // namespace
+
+bool isReleaseList(const std::string& path) { return isListFile(describe(path)); }
 
 std::string nothingToCarry(const std::string& folder) {
     return folder +
