@@ -1,4 +1,4 @@
-#include "tools/patchtool/release_comparison.h"
+#include "tools/patchtool/build/release_comparison.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,9 +11,9 @@
 #include "engine/target_name.h"
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
-#include "tools/patchtool/file_comparison.h"
+#include "tools/patchtool/build/file_comparison.h"
+#include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/files.h"
-#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/progress_line.h"
 
@@ -68,7 +68,7 @@ bool isListFile(const ReleaseFile& file) {
 
 bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
     FolderContents contents;
-    if (!readFolder(folder, true, contents, error)) return false;
+    if (!readReleaseFolder(folder, true, contents, error)) return false;
     release.folder = folder;
     problems.insert(problems.end(), contents.problems.begin(), contents.problems.end());
     for (const std::string& path : contents.files) {

@@ -1,7 +1,6 @@
 #pragma once
-// Reading a game folder for patchtool build: its files in name order (those directly in it, or
-// every file below it, links to files and folders followed), its folders, and a list file that
-// gives another order.
+// Walking a release folder for patchtool build: its files in name order (those directly in it, or
+// every file below it, links to files and folders followed) and its folders.
 
 #include <string>
 #include <vector>
@@ -18,7 +17,5 @@ struct FolderContents {
 
 // Reads `folder`: the entries directly in it, or with `recursive` every one below it. False, with a
 // reason in `error`, when a folder cannot be read.
-bool readFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error);
+bool readReleaseFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error);
 
-// Names from a list file, one per line (LF or CR LF), blank lines skipped.
-bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error);

@@ -1,12 +1,9 @@
-#include "tools/patchtool/game_folder.h"
+#include "tools/patchtool/build/release_folder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
-#include "tools/patchtool/files.h"
 #include "tools/patchtool/platform.h"
-#include "tools/patchtool/report.h"
 
 namespace fs = std::filesystem;
 
@@ -70,7 +67,7 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
 
 }  // namespace
 
-bool readFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error) {
+bool readReleaseFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error) {
     contents = {};
     std::error_code failure;
     const fs::path root = fileSystemPath(folder);
@@ -84,24 +81,4 @@ bool readFolder(const std::string& folder, bool recursive, FolderContents& conte
     std::sort(contents.folders.begin(), contents.folders.end());
     std::sort(contents.problems.begin(), contents.problems.end());
     return true;
-}
-
-bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error) {
-    uint64_t size = 0;
-    const OwnedFile file = openInputFile(path, size, error);
-    if (!file) return false;
-    std::string line;
-    for (int c = std::fgetc(file.get());; c = std::fgetc(file.get())) {
-        if (c == EOF || c == '\n') {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) names.push_back(line);
-            line.clear();
-            if (c == EOF) break;
-        } else {
-            line += static_cast<char>(c);
-        }
-    }
-    if (std::ferror(file.get()) == 0) return true;
-    error = path + ": " + lastSystemError();
-    return false;
 }

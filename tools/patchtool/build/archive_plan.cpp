@@ -1,0 +1,127 @@
+#include "tools/patchtool/build/archive_plan.h"
+
+#include <utility>
+
+#include "engine/target_name.h"
+#include "engine/version_list.h"
+#include "formats/payload_archive_writer.h"
+#include "formats/version_list_writer.h"
+#include "tools/patchtool/files.h"
+#include "tools/patchtool/name_encoding.h"
+
+namespace {
+
+// The updater seeks with a signed 32-bit distance: every entry must start below 2 GiB.
+constexpr uint64_t seekLimit = 0x80000000ull;
+
+// One entry: installed under `givenName` (as typed), read from `path`.
+bool planEntry(const EntrySource& source, ArchiveLayout layout, PlannedEntry& entry, std::string& error) {
+    const std::string& givenName = source.givenName;
+    const std::string& path = source.path;
+    entry.path = path;
+    entry.givenName = givenName;
+    entry.recorded = source.recorded;
+    const std::string operand = givenName + "=" + path;
+    if (entry.path.empty()) {
+        error = "entry '" + operand + "' names no file";
+        return false;
+    }
+    if (entry.givenName.empty()) {
+        error = "entry '" + operand + "' has an empty name";
+        return false;
+    }
+    const std::optional<std::string> encoded = utf8ToCodePage932(entry.givenName);
+    if (!encoded) {
+        error = "entry name '" + entry.givenName + "' has characters that code page 932 cannot hold";
+        return false;
+    }
+    entry.name = *encoded;
+    if (!isSafeTargetName(entry.name.c_str(), codePage932)) {
+        error = "entry name '" + entry.givenName +
+                "' would be installed outside the game folder or under another name (absolute, a drive or ':', "
+                "an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, "
+                "or one of <>\"|?* or a control character)";
+        return false;
+    }
+    const uint32_t longest = layoutInfo(layout).nameField - 1;
+    if (entry.name.size() > longest) {
+        error = "entry name '" + entry.givenName + "' is " + std::to_string(entry.name.size()) +
+                " bytes in code page 932; the " + (layout == ArchiveLayout::Current ? "current" : "legacy") +
+                " layout holds at most " + std::to_string(longest);
+        return false;
+    }
+    uint64_t size = 0;
+    if (!openInputFile(entry.path, size, error)) return false;
+    if (size > 0xFFFFFFFFull) {
+        error = entry.path + ": 4 GiB or larger; entries are limited to 4 GiB - 1 bytes";
+        return false;
+    }
+    if (entry.recorded && entry.recorded->size != size) {
+        error = changedWhileBuilding(entry.path, "size");
+        return false;
+    }
+    entry.size = static_cast<uint32_t>(size);
+    return true;
+}
+
+}  // namespace
+
+std::string changedWhileBuilding(const std::string& path, const char* what) {
+    return path + ": changed while the patch was being built (its " + what +
+           " is no longer the one compared and recorded); no patch was written";
+}
+
+bool planEntries(const ChosenEntries& chosen, ArchiveLayout layout, std::vector<PlannedEntry>& entries,
+                 std::string& error) {
+    const std::vector<EntrySource>& sources = chosen.sources;
+    const std::optional<size_t>& listRecords = chosen.listRecords;
+    const size_t total = sources.size() + (listRecords ? 1 : 0);
+    if (total > maxArchiveEntries) {
+        error = std::to_string(total) + " entries" + (listRecords ? " with the version list" : "") +
+                "; a patch holds at most " + std::to_string(maxArchiveEntries);
+        return false;
+    }
+    for (const EntrySource& source : sources) {
+        PlannedEntry entry;
+        if (!planEntry(source, layout, entry, error)) return false;
+        for (const PlannedEntry& earlier : entries) {
+            if (foldedName(earlier.name) == foldedName(entry.name)) {
+                error = "entry name '" + entry.givenName +
+                        "' is given twice (names are compared without regard to case or to '/' against '\\', "
+                        "as the updater finds them)";
+                return false;
+            }
+        }
+        entries.push_back(entry);
+    }
+    if (listRecords) {
+        PlannedEntry list;
+        list.givenName = list.name = versionListName;
+        list.size = versionListHeaderSize + static_cast<uint32_t>(*listRecords) * versionRecordLayoutV2.recordSize;
+        list.generatedList = true;
+        entries.push_back(list);
+    }
+    return true;
+}
+
+bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout, std::vector<uint8_t>& head,
+                 uint64_t& patchSize, std::string& error) {
+    std::vector<PayloadEntryShape> shapes;
+    for (const PlannedEntry& entry : entries) shapes.push_back({entry.name, entry.size});
+    std::optional<std::vector<uint8_t>> made = makePayloadArchiveHead(shapes, layout);
+    patchSize = static_cast<uint64_t>(payloadOffset) + (made ? made->size() : 0);
+    for (const PlannedEntry& entry : entries) {
+        if (patchSize >= seekLimit) {
+            error = "entry '" + entry.givenName + "' would start at byte " + std::to_string(patchSize) +
+                    "; the updater reads entries that start below 2 GiB";
+            return false;
+        }
+        patchSize += entry.size;
+    }
+    if (!made || patchSize > 0xFFFFFFFFull) {
+        error = "the patch would be 4 GiB or larger; patches stay below that";
+        return false;
+    }
+    head = std::move(*made);
+    return true;
+}
