@@ -7,6 +7,7 @@
 #include "engine/update_run.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/json_output.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"

@@ -11,6 +11,7 @@
 #include "engine/file_system.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/progress_line.h"
