@@ -39,6 +39,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    useUtf8Console();
     const std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (arguments.size() < 2) return usageError("", "no command given");
     const std::string& first = arguments[1];
