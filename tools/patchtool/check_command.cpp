@@ -81,7 +81,8 @@ int run(const ParsedArguments& arguments) {
     const VersionList& list = loaded.list;
     const bool json = arguments.has("json");
     if (!json)
-        std::printf("version list: %s, %s, %u records\n", listPath.c_str(), versionListLabel(list.version), list.count);
+        std::printf("version list: %s, %s, %s\n", listPath.c_str(), versionListLabel(list.version),
+                    countOf(list.count, "record", "records").c_str());
 
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     RecordStatusCounts counts;
@@ -113,7 +114,8 @@ int run(const ParsedArguments& arguments) {
         }
         printJson({{"versionList", versionListLabel(list.version)}, {"records", records}, {"summary", summary}});
     } else {
-        std::printf("%u records: %u ok, %u mismatched, %u missing, %u unreadable\n", list.count,
+        std::printf("%s: %u ok, %u mismatched, %u missing, %u unreadable\n",
+                    countOf(list.count, "record", "records").c_str(),
                     counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Missing],
                     counts[RecordStatus::Unreadable]);
     }

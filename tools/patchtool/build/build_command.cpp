@@ -140,8 +140,8 @@ int run(const ParsedArguments& arguments) {
         printError(command, error);
         return exitFailed;
     }
-    std::printf("%s%s: %zu entries, %s layout, %llu bytes%s\n", dryRun ? "would write " : "",
-                patchPath.empty() ? "the patch" : patchPath.c_str(), entries.size(),
+    std::printf("%s%s: %s, %s layout, %llu bytes%s\n", dryRun ? "would write " : "",
+                patchPath.empty() ? "the patch" : patchPath.c_str(), countOf(entries.size(), "entry", "entries").c_str(),
                 layout == ArchiveLayout::Current ? "current" : "legacy", static_cast<unsigned long long>(patchSize),
                 dryRun ? " (--dry-run: nothing written)" : "");
     return exitOk;

@@ -16,6 +16,7 @@
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/progress_line.h"
+#include "tools/patchtool/report.h"
 
 namespace {
 
@@ -304,7 +305,7 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
         return true;
     }
     comparison.records = orderedRecords(release.files, chosen);
-    comparison.listNote = "made for NEW's " + std::to_string(release.files.size()) + " files (" +
+    comparison.listNote = "made for NEW's " + countOf(release.files.size(), "file", "files") + " (" +
                           (release.ownList.empty() ? "NEW has no TLX.hvl" : "NEW's TLX.hvl is not used: " + mismatch) +
                           ")";
     return true;

@@ -37,10 +37,11 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
         }
         std::printf("%-9s  %s%s\n", changeNames[static_cast<int>(change.change)], change.path.c_str(), note.c_str());
     }
-    std::printf("%-9s  %zu files\nversion list: %s\n", "unchanged", comparison.unchanged, comparison.listNote.c_str());
+    std::printf("%-9s  %s\nversion list: %s\n", "unchanged", countOf(comparison.unchanged, "file", "files").c_str(),
+                comparison.listNote.c_str());
     if (!removed.empty()) {
-        printError(buildCommandName, "warning: the " + std::to_string(removed.size()) +
-                                         " removed files stay in players' installs; a patch cannot remove files");
+        printError(buildCommandName, "warning: " + countOf(removed.size(), "removed file stays", "removed files stay") +
+                                         " in players' installs; a patch cannot remove files");
     }
     return true;
 }
