@@ -72,18 +72,29 @@ def test_build_and_list():
         assert "表\\能.arc" in run("list", "listed.exe")[0].decode(), "the text listing"
 
 
-def test_build_from_folder():
+def test_build_from_folder():  # the players' uninstall lists are merged, never replaced, unless one is named
     files = {"voice.arc": b"v" * 3000, "データ.arc": random.Random(11).randbytes(MIB + 5), "TLX.exe": b"", "bgm.arc": b"b"}
+    lists = {"game/uninst.lst": b"x.arc\r\n", "whole/UNINST.LST": b"y.arc\r\n", "two/uninst.lst": b""}
     write_folder(".", {f"game/{n}": d for n, d in files.items()} | {f"whole/{n}": d for n, d in files.items()} | {
-        "whole/movie.arc": b"movie", "stub": b"MZ", "order.txt": b"bgm.arc\r\n\nvoice.arc\n", "given.hvl": b"QTS_____"})
-    every = files | {"movie.arc": b"movie"}
+        "whole/movie.arc": b"movie", "stub": b"MZ", "order.txt": b"bgm.arc\r\n\nvoice.arc\n", "given.hvl": b"QTS_____",
+        "one/a.arc": b"1", "one/b.arc": b"2", "two/a.arc": b"1", "two/b.arc": b"3"} | lists)
+    every, left_out = files | {"movie.arc": b"movie"}, "left out   uninst.lst  (every player's own list is kept"
     for options, names, listed in (([], sorted(files, key=str.encode), files),
                                    (["--order", "order.txt", "--hvl-from", "whole"], ["bgm.arc", "voice.arc"], every)):
-        run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", *options)
+        out = run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", *options)[0].decode()
         hvl = version_list([(n, check_value(every[n])) for n in sorted(listed, key=str.encode)])
         assert Path("setup.exe").read_bytes() == patch([(n, files[n]) for n in names] + [("TLX.hvl", hvl)]), options
-    run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc")
-    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
+        assert out.startswith(left_out) == (not options), (options, out)
+    out, err = run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc",
+                   "uninst.lst")
+    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("uninst.lst", lists["game/uninst.lst"]),
+                                                    ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
+    assert "warning: uninst.lst is packed: it replaces every player's uninstall list" in err and left_out not in out.decode()
+    assert run("build", "--stub", "stub", "--base", "one", "--from", "two", "--dry-run")[0].decode().splitlines() == [
+        "changed    b.arc", "unchanged  1 file", left_out + " and the installed names merged into it; name it to replace "
+        "theirs)", "version list: made for NEW's 2 files (NEW has no TLX.hvl)",
+        f"would write the patch: 2 entries, current layout, {PAYLOAD_OFFSET + 16 + 2 * 128 + 1 + 16 + 2 * 256} bytes "
+        "(--dry-run: nothing written)"]
 
 
 def test_hvl():
@@ -326,7 +337,7 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
     old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b"",
            "extra": None}  # an empty folder is a folder the updater finds
     new = {n: d for n, d in old.items() if n not in ("gone.dat", "extra")} | {
-        "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e"}
+        "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e", "uninst.lst": b"new\r\n"}
     write_folder(".", {f"old/{n}": d for n, d in old.items()} | {f"new/{n}": d for n, d in new.items()} | {"stub": b"MZ"})
     build = ["build", "--base", "old", "--from", "new", "--stub", "stub"]
     for grows, what in ("", "check value"), ("1", "size"):  # rewritten after it was compared: no patch
@@ -338,9 +349,11 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
             assert sorted(os.listdir(".")) == ["new", "old", "stub"], os.listdir(".")
             write_folder("new", {"voice/town.arc": b"v2"})
     dry = run(*build, "--dry-run")[0].decode().splitlines()
-    assert dry[:7] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
+    assert dry[:8] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
                        "changed    voice/town.arc", "removed    gone.dat  (not in NEW; a patch cannot remove it)",
-                       "unchanged  2 files", "version list: made for NEW's 6 files (NEW has no TLX.hvl)"], dry
+                       "unchanged  2 files", "left out   uninst.lst  (every player's own list is kept and the installed "
+                       "names merged into it; name it to replace theirs)", "version list: made for NEW's 6 files (NEW has "
+                       "no TLX.hvl)"], dry
     run(*build, "--out", "p.exe")
     records = [(n.replace("/", "\\"), check_value(new[n])) for n in (
         "data1.arc", "extra/e.dat", "voice/town.arc", "maps/town.arc", "voice/a.ogg", "voice/new.ogg")]  # town: its own first
@@ -359,6 +372,10 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
                       "uninst.lst": b"old.lst\ndata1.arc\nextra\\e.dat\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
     installed = {n: d for n, d in folder_state(game).items() if d is not None}
     assert not difference(installed, expected), difference(installed, expected)
+    write_folder("player", {"uninst.lst": b"DLC.arc\r\n$DLC\r\n"})  # NEW's top files; the player's list is merged
+    run("build", "--from", "new", "--stub", "stub", "--out", "f.exe")
+    assert run("apply", "f.exe", "--folder", "player")[0] == b"Ok (0x00000000)\n"
+    assert Path("player/uninst.lst").read_bytes() == b"dlc.arc\ntlx.hvl\ndata1.arc\n$dlc\n\0"
     write_folder(game, {"data1.arc": b"damaged"})  # the first record
     os.remove(f"{game}/maps/town.arc")
     os.replace(f"{game}/extra/e.dat", f"{game}/e.dat")

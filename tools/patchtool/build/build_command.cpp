@@ -10,6 +10,7 @@
 #include "tools/patchtool/build/archive_plan.h"
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/patch_writer.h"
+#include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/build/stub_location.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
@@ -135,6 +136,9 @@ int run(const ParsedArguments& arguments) {
         printError(command, error);
         return exitFailed;
     }
+    for (const PlannedEntry& entry : entries) {
+        if (isUninstallListEntry(entry.name)) printError(command, uninstallListPacked());
+    }
     if (!dryRun && (!writePatch(stubPath, stubSize, head, entries, chosen.records, chosen.gatherRecords, patch, error) ||
                     !patch.commit(error))) {
         printError(command, error);
@@ -204,8 +208,9 @@ const Command buildCommand = {
     "  --hvl FILE    add FILE as the version list entry TLX.hvl\n"
     "\n"
     "With --from DIR the entries are the files of DIR: all regular files directly in it (or behind\n"
-    "links in it), sorted by name, or the NAMEs given, or the names of the list file --order LIST\n"
-    "(one per line), in that order. The version list is DIR's own TLX.hvl if it has one, else --hvl\n"
+    "links in it) but uninst.lst, sorted by name, or the NAMEs given, or the names of the list file\n"
+    "--order LIST (one per line), in that order; a uninst.lst named so is packed, with a warning that\n"
+    "it replaces every player's uninstall list. The version list is DIR's own TLX.hvl if it has one, else --hvl\n"
     "FILE, else one made by this build and packed as the last entry TLX.hvl: with a record for every\n"
     "file of --hvl-from DIR (the whole game, when the patch carries only some of its files), or by\n"
     "default with a record for every packed file, whose check values are taken while the files are\n"

@@ -1,12 +1,13 @@
 // The entries of a --from build: the files directly in a folder, and its version list.
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <memory>
 
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
-#include "tools/patchtool/build/release_comparison.h"
 #include "tools/patchtool/build/release_folder.h"
+#include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/report.h"
@@ -32,7 +33,7 @@ bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>
     if (!filesOfFolder(folder, names, error)) return false;
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     for (const std::string& name : names) {
-        if (isVersionListName(name)) continue;
+        if (isReleaseList(name)) continue;
         const std::optional<std::string> encoded = utf8ToCodePage932(name);
         if (!encoded || encoded->size() > maxVersionRecordName(VersionListVersion::V2)) {
             error = folder + ": '" + name + "' cannot be a version list record name";
@@ -79,7 +80,12 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
         return false;
     }
     if (arguments.has("order") && !readNameList(arguments.value("order"), names, error)) return false;
-    if (names.empty()) names = files;
+    if (names.empty()) {
+        // Every file but the uninstall list: a publisher who means to replace players' lists names it.
+        std::copy_if(files.begin(), files.end(), std::back_inserter(names),
+                     [](const std::string& name) { return !isReleaseUninstallList(name); });
+        if (names.size() < files.size()) printUninstallListLeftOut();
+    }
     bool folderHasList = false;
     for (const std::string& name : names) {
         chosen.sources.push_back({name, folder + "/" + name, {}});

@@ -13,6 +13,7 @@
 #include "engine/version_list.h"
 #include "tools/patchtool/build/file_comparison.h"
 #include "tools/patchtool/build/release_folder.h"
+#include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/progress_line.h"
@@ -40,6 +41,7 @@ struct Release {
     std::set<std::string> folders{""};
     std::map<std::string, const ReleaseFile*> byFolded;
     std::string ownList;  // the release's TLX.hvl, when it has one
+    bool hasUninstallList = false;
 };
 
 // A relative path as the updater spells a record's name: code page 932, "\" between folders; empty
@@ -63,10 +65,6 @@ bool isFolded(const ReleaseFile& file, const char* name) {
     return file.path.find('/') == std::string::npos && file.folded == foldedName(name);
 }
 
-bool isListFile(const ReleaseFile& file) {
-    return isFolded(file, versionListName) || isFolded(file, uninstallListName);
-}
-
 bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
     FolderContents contents;
     if (!readReleaseFolder(folder, true, contents, error)) return false;
@@ -75,7 +73,8 @@ bool readRelease(const std::string& folder, Release& release, std::vector<std::s
     for (const std::string& path : contents.files) {
         ReleaseFile file = describe(path);
         if (isFolded(file, versionListName)) release.ownList = folder + "/" + path;
-        if (!isListFile(file)) release.files.push_back(file);
+        release.hasUninstallList = release.hasUninstallList || isReleaseUninstallList(path);
+        if (!isReleaseList(path)) release.files.push_back(file);
     }
     for (const std::string& path : contents.folders) release.folders.insert(foldedName(recordNameOf(path)));
     for (const ReleaseFile& file : release.files) {
@@ -263,19 +262,12 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 
 }  // namespace
 
-bool isReleaseList(const std::string& path) { return isListFile(describe(path)); }
-
-std::string nothingToCarry(const std::string& folder) {
-    return folder +
-           " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and replace every "
-           "player's version list (is the release there?)";
-}
-
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
                      ReleaseComparison& comparison, std::string& error) {
     Release release;
     std::vector<Release> bases(baseFolders.size());
     if (!readRelease(newFolder, release, comparison.problems, error)) return false;
+    comparison.uninstallListLeftOut = release.hasUninstallList;
     for (size_t b = 0; b < bases.size(); ++b) {
         if (!readRelease(baseFolders[b], bases[b], comparison.problems, error)) return false;
     }

@@ -5,6 +5,7 @@
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/release_comparison.h"
+#include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/report.h"
 
 namespace {
@@ -37,8 +38,9 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
         }
         std::printf("%-9s  %s%s\n", changeNames[static_cast<int>(change.change)], change.path.c_str(), note.c_str());
     }
-    std::printf("%-9s  %s\nversion list: %s\n", "unchanged", countOf(comparison.unchanged, "file", "files").c_str(),
-                comparison.listNote.c_str());
+    std::printf("%-9s  %s\n", "unchanged", countOf(comparison.unchanged, "file", "files").c_str());
+    if (comparison.uninstallListLeftOut) printUninstallListLeftOut();
+    std::printf("version list: %s\n", comparison.listNote.c_str());
     if (!removed.empty()) {
         printError(buildCommandName, "warning: " + countOf(removed.size(), "removed file stays", "removed files stay") +
                                          " in players' installs; a patch cannot remove files");
