@@ -119,8 +119,8 @@ int run(const ParsedArguments& arguments) {
     }
     ChosenEntries chosen;
     if (arguments.has("base") || arguments.has("from")) {
-        const bool found = arguments.has("base") ? releaseEntries(arguments, chosen, error)
-                                                 : folderEntries(arguments, chosen, error);
+        const bool found =
+            arguments.has("base") ? releaseEntries(arguments, chosen, error) : folderEntries(arguments, chosen, error);
         if (!found) {
             if (!error.empty()) printError(command, error);
             return exitFailed;
@@ -139,13 +139,15 @@ int run(const ParsedArguments& arguments) {
     for (const PlannedEntry& entry : entries) {
         if (isUninstallListEntry(entry.name)) printError(command, uninstallListPacked());
     }
-    if (!dryRun && (!writePatch(stubPath, stubSize, head, entries, chosen.records, chosen.gatherRecords, patch, error) ||
-                    !patch.commit(error))) {
+    if (!dryRun &&
+        (!writePatch(stubPath, stubSize, head, entries, chosen.records, chosen.gatherRecords, patch, error) ||
+         !patch.commit(error))) {
         printError(command, error);
         return exitFailed;
     }
     std::printf("%s%s: %s, %s layout, %llu bytes%s\n", dryRun ? "would write " : "",
-                patchPath.empty() ? "the patch" : patchPath.c_str(), countOf(entries.size(), "entry", "entries").c_str(),
+                patchPath.empty() ? "the patch" : patchPath.c_str(),
+                countOf(entries.size(), "entry", "entries").c_str(),
                 layout == ArchiveLayout::Current ? "current" : "legacy", static_cast<unsigned long long>(patchSize),
                 dryRun ? " (--dry-run: nothing written)" : "");
     return exitOk;

@@ -45,7 +45,7 @@ struct ReleaseComparison {
     // The version list: NEW's own file (`listFile`), or `records` to be made into one.
     std::string listFile;
     std::vector<VersionRecordSource> records;
-    std::string listNote;  // which list, and why
+    std::string listNote;               // which list, and why
     bool uninstallListLeftOut = false;  // NEW holds an uninst.lst, which takes no part
     // Why no patch can be built, one line each; nothing is to be written then.
     std::vector<std::string> problems;

@@ -18,4 +18,3 @@ struct FolderContents {
 // Reads `folder`: the entries directly in it, or with `recursive` every one below it. False, with a
 // reason in `error`, when a folder cannot be read.
 bool readReleaseFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error);
-

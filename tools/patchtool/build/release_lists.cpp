@@ -9,8 +9,7 @@
 namespace {
 
 bool isTopFile(const std::string& path, const char* name) {
-    return path.find('/') == std::string::npos &&
-           foldedName(utf8ToCodePage932(path).value_or("")) == foldedName(name);
+    return path.find('/') == std::string::npos && foldedName(utf8ToCodePage932(path).value_or("")) == foldedName(name);
 }
 
 }  // namespace
@@ -30,9 +29,10 @@ std::string nothingToCarry(const std::string& folder) {
 }
 
 void printUninstallListLeftOut() {
-    std::printf("%-9s  %s  (every player's own list is kept and the installed names merged into it; name it to "
-                "replace theirs)\n",
-                "left out", uninstallListName);
+    std::printf(
+        "%-9s  %s  (every player's own list is kept and the installed names merged into it; name it to "
+        "replace theirs)\n",
+        "left out", uninstallListName);
 }
 
 std::string uninstallListPacked() {
