@@ -168,7 +168,9 @@ def test_refusals():
                        "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b"",
                        "r/old/a/x.arc": b"1", "r/old/b/x.arc": b"1", "r/twins/a/x.arc": b"2", "r/twins/b/x.arc": b"2",
                        "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b"", "r/lists/TLX.hvl": b"", "r/lists/uninst.lst": b"",
-                       "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z"}
+                       "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z",
+                       "r/stage-old/x.arc": b"1", "r/stage-old/X.ARC.TMP": b"t", "r/stage-old/tlx.hvl.prune~": b"p",
+                       "r/stage/x.arc": b"2", "r/stage/X.ARC.TMP": b"t", "r/prune/x.arc": b"2", "r/prune/tlx.hvl.prune~": b"p"}
                  | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle")}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
@@ -215,6 +217,13 @@ def test_refusals():
         (["build", "--stub", "long-stub", "--out", "out.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "0x60000"),
         (["build", "--stub", "stub", "--out", "no/such.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "not exist"),
         (build + ["--base", "listed", "--from", "full", "--order", "e"], 2, "--base chooses"),
+        # a file of NEW, packed or not, at a name the updater writes for itself: it would vanish from every install
+        (build + ["--base", "r/stage-old", "--from", "r/stage"], 1, "X.ARC.TMP: named like the staging file of x.arc,"),
+        (build + ["--base", "r/stage-old", "--from", "r/prune"], 1, "prune~: named like the temporary file the updater "
+                                                                    "writes for TLX.hvl"),
+        (build + ["--from", "r/stage", "x.arc"], 1, "r/stage/X.ARC.TMP: named like the staging file of x.arc"),
+        (build + ["a.arc=e", "A.arc.TMP=e"], 1, "named like the staging file of a.arc"),
+        (build + ["UNINST.LST.NEW=e"], 1, "UNINST.LST.NEW: named like the temporary file the updater writes for uninst.lst"),
         (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
         (["hvl", "show", "half.hvl"], 1, "16-byte header"), (["hvl", "show", "huge.hvl"], 1, "counts 16777216"),

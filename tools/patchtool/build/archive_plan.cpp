@@ -6,6 +6,7 @@
 #include "engine/version_list.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
+#include "tools/patchtool/build/run_names.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 
@@ -101,7 +102,13 @@ bool planEntries(const ChosenEntries& chosen, ArchiveLayout layout, std::vector<
         list.generatedList = true;
         entries.push_back(list);
     }
-    return true;
+    // The updater refuses a patch whose entry would stand at a name it writes for itself.
+    std::vector<NamedFile> named;
+    for (const PlannedEntry& entry : entries) named.push_back({entry.givenName, foldedName(entry.name)});
+    const std::vector<std::string> clashes = filesAtRunNames(named, named);
+    if (clashes.empty()) return true;
+    error = clashes.front();
+    return false;
 }
 
 bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout, std::vector<uint8_t>& head,

@@ -1,13 +1,14 @@
 // The entries of a --from build: the files directly in a folder, and its version list.
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
+#include "tools/patchtool/build/run_names.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/report.h"
@@ -26,11 +27,16 @@ bool filesOfFolder(const std::string& folder, std::vector<std::string>& names, s
     return contents.problems.empty();
 }
 
-// Records for every file of `folder`, with their check values: the version list of a whole game
-// when the patch carries only some of its files.
-bool recordsOfFolder(const std::string& folder, std::vector<VersionRecordSource>& records, std::string& error) {
-    std::vector<std::string> names;
-    if (!filesOfFolder(folder, names, error)) return false;
+// The files `names` of `folder` as the updater finds them in a game folder.
+void addNamedFiles(const std::string& folder, const std::vector<std::string>& names, std::vector<NamedFile>& files) {
+    for (const std::string& name : names)
+        files.push_back({folder + "/" + name, foldedName(utf8ToCodePage932(name).value_or(""))});
+}
+
+// Records for the files `names` of `folder`, with their check values: the version list of a whole
+// game when the patch carries only some of its files.
+bool recordsOfFolder(const std::string& folder, const std::vector<std::string>& names,
+                     std::vector<VersionRecordSource>& records, std::string& error) {
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     for (const std::string& name : names) {
         if (isReleaseList(name)) continue;
@@ -98,11 +104,26 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
         }
         chosen.sources.push_back({versionListName, arguments.value("hvl"), {}});
     } else if (!folderHasList) {
-        if (arguments.has("hvl-from") && !recordsOfFolder(arguments.value("hvl-from"), chosen.records, error)) {
-            return false;
-        }
-        chosen.listRecords = arguments.has("hvl-from") ? chosen.records.size() : chosen.sources.size();
+        chosen.listRecords = chosen.sources.size();
         chosen.gatherRecords = !arguments.has("hvl-from");
     }
-    return true;
+    // The release is the folder, and with --hvl-from the whole game its version list describes.
+    std::vector<NamedFile> releaseFiles, installed;
+    addNamedFiles(folder, files, releaseFiles);
+    if (arguments.has("hvl-from") && !arguments.has("hvl") && !folderHasList) {
+        const std::string& whole = arguments.value("hvl-from");
+        std::vector<std::string> wholeFiles;
+        if (!filesOfFolder(whole, wholeFiles, error) || !recordsOfFolder(whole, wholeFiles, chosen.records, error)) {
+            return false;
+        }
+        chosen.listRecords = chosen.records.size();
+        addNamedFiles(whole, wholeFiles, releaseFiles);
+    }
+    for (const EntrySource& source : chosen.sources) {
+        installed.push_back({source.givenName, foldedName(utf8ToCodePage932(source.givenName).value_or(""))});
+    }
+    if (chosen.listRecords) installed.push_back({versionListName, foldedName(versionListName)});
+    const std::vector<std::string> clashes = filesAtRunNames(releaseFiles, installed);
+    for (const std::string& clash : clashes) printError(buildCommandName, clash);
+    return clashes.empty();
 }

@@ -9,11 +9,11 @@
 #include "engine/file_handle.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
-#include "engine/uninstall_list.h"
 #include "engine/version_list.h"
 #include "tools/patchtool/build/file_comparison.h"
 #include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
+#include "tools/patchtool/build/run_names.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/progress_line.h"
@@ -117,7 +117,7 @@ std::string basesWithoutFolder(const ReleaseFile& file, const std::vector<Releas
 void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vector<Release>& bases,
                   ReleaseComparison& comparison) {
     const uint32_t longestEntry = layoutInfo(ArchiveLayout::Current).nameField - 1;
-    std::map<std::string, const ReleaseFile*> byEntry, byTarget;
+    std::map<std::string, const ReleaseFile*> byEntry;
     for (const ReleaseFile* file : chosen) {
         const std::string& name = file->path;
         if (file->recordName.empty()) continue;  // listed with the records
@@ -130,9 +130,7 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vect
         if (file->entryName.size() > longestEntry) {
             addProblem(comparison, name + ": its name is longer than the patch's index holds");
         }
-        if (foldedName(file->entryName) == foldedName(versionListName) ||
-            file->folded == foldedName(versionListPruneName) ||
-            file->folded == foldedName(uninstallListTemporaryName)) {
+        if (foldedName(file->entryName) == foldedName(versionListName)) {
             addProblem(comparison, name + ": named like a file the updater writes itself");
         }
         const std::string lacking = basesWithoutFolder(*file, bases);
@@ -146,13 +144,6 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vect
             addProblem(comparison, entry->second->path + " and " + name + ": both would be carried under the name " +
                                        name.substr(name.rfind('/') + 1) +
                                        ", and the updater would install both in one place");
-        }
-        byTarget.emplace(file->folded, file);
-    }
-    for (const auto& [folded, file] : byTarget) {
-        if (byTarget.count(folded + ".tmp") != 0) {
-            addProblem(comparison,
-                       file->path + ": another chosen file is named like its staging file " + file->path + ".tmp");
         }
     }
     if (chosen.size() + 1 > maxArchiveEntries) {
@@ -289,6 +280,12 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
         return true;
     }
     findProblems(chosen, bases, comparison);
+    std::vector<NamedFile> files, installed;
+    for (const ReleaseFile& file : release.files) files.push_back({file.path, file.folded});
+    for (const ReleaseFile* file : chosen) installed.push_back({file->path, file->folded});
+    installed.push_back({versionListName, foldedName(versionListName)});
+    const std::vector<std::string> clashes = filesAtRunNames(files, installed);
+    comparison.problems.insert(comparison.problems.end(), clashes.begin(), clashes.end());
 
     const std::string mismatch = release.ownList.empty() ? "" : ownListMismatch(release.ownList, release.files, chosen);
     if (!release.ownList.empty() && mismatch.empty()) {
