@@ -170,7 +170,8 @@ def test_refusals():
                        "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b"", "r/lists/TLX.hvl": b"", "r/lists/uninst.lst": b"",
                        "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z",
                        "r/stage-old/x.arc": b"1", "r/stage-old/X.ARC.TMP": b"t", "r/stage-old/tlx.hvl.prune~": b"p",
-                       "r/stage/x.arc": b"2", "r/stage/X.ARC.TMP": b"t", "r/prune/x.arc": b"2", "r/prune/tlx.hvl.prune~": b"p"}
+                       "r/stage/x.arc": b"2", "r/stage/X.ARC.TMP": b"t", "r/prune/x.arc": b"2", "r/prune/tlx.hvl.prune~": b"p",
+                       "hvl/new/x.arc": b"new", "hvl/new/z.arc": b"z", "hvl/whole/x.arc": b"old", "hvl/whole/y.arc": b"y"}
                  | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle")}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
@@ -223,6 +224,10 @@ def test_refusals():
                                                                     "writes for TLX.hvl"),
         (build + ["--from", "r/stage", "x.arc"], 1, "r/stage/X.ARC.TMP: named like the staging file of x.arc"),
         (build + ["a.arc=e", "A.arc.TMP=e"], 1, "named like the staging file of a.arc"),
+        # --hvl-from DIR: the version list the patch carries must hold the packed bytes
+        (build + ["--from", "hvl/new", "x.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/x.arc: differs from its record in "
+                                                                             "--hvl-from hvl/whole (expected 0f565c"),
+        (build + ["--from", "hvl/new", "z.arc", "--hvl-from", "hvl/whole"], 1, "z.arc: has no record in --hvl-from"),
         (build + ["UNINST.LST.NEW=e"], 1, "UNINST.LST.NEW: named like the temporary file the updater writes for uninst.lst"),
         (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),

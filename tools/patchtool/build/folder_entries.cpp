@@ -1,11 +1,14 @@
 // The entries of a --from build: the files directly in a folder, and its version list.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
+#include "tools/patchtool/build/file_comparison.h"
 #include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/build/run_names.h"
@@ -50,6 +53,37 @@ bool recordsOfFolder(const std::string& folder, const std::vector<std::string>& 
         VersionRecordSource record{*encoded, {}};
         std::copy(value.bytes(), value.bytes() + checkValueSize, record.checkValue.begin());
         records.push_back(record);
+    }
+    return true;
+}
+
+// Holds every packed file to its record among `records`, the whole game's, which the patch carries:
+// a file of other bytes would fail the updater's check of it, and one without a record would go
+// unchecked and be missing from the installed list. The file's size and check value are recorded,
+// so that the copy into the patch must give them again.
+bool checkAgainstRecords(const std::string& whole, const std::vector<VersionRecordSource>& records,
+                         std::vector<EntrySource>& sources, std::string& error) {
+    std::map<std::string, const VersionRecordSource*> byName;
+    for (const VersionRecordSource& record : records) byName.emplace(foldedName(record.name), &record);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
+    for (EntrySource& source : sources) {
+        const std::string name = utf8ToCodePage932(source.givenName).value_or("");
+        if (isUninstallListEntry(name)) continue;  // it has no record: the merge changes it
+        const auto record = byName.find(foldedName(name));
+        if (record == byName.end()) {
+            error = source.path + ": has no record in --hvl-from " + whole + ", whose version list the patch carries";
+            return false;
+        }
+        ComparedFile compared;  // with no other file to compare, only its size and check value
+        if (!compareFile(source.path, {}, compared, buffer.get(), nullptr, error)) return false;
+        const uint8_t* expected = record->second->checkValue.data();
+        if (std::memcmp(compared.value.bytes(), expected, checkValueSize) != 0) {
+            error = source.path + ": differs from its record in --hvl-from " + whole + " (expected " +
+                    lowerHex(expected, checkValueSize) + ", actual " +
+                    lowerHex(compared.value.bytes(), checkValueSize) + "), which the patch carries";
+            return false;
+        }
+        source.recorded = RecordedBytes{compared.size, compared.value};
     }
     return true;
 }
@@ -116,6 +150,7 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
         if (!filesOfFolder(whole, wholeFiles, error) || !recordsOfFolder(whole, wholeFiles, chosen.records, error)) {
             return false;
         }
+        if (!checkAgainstRecords(whole, chosen.records, chosen.sources, error)) return false;
         chosen.listRecords = chosen.records.size();
         addNamedFiles(whole, wholeFiles, releaseFiles);
     }
