@@ -153,8 +153,8 @@ def test_names():  # trail bytes 0x5C (ソ, 表, 能) and 0x7C (ポ): code page 
     build = ["build", "--stub", "stub", "--out", "out.exe"]
     for arguments, status, expected in ((["ポ.arc=e", "表\\能.arc=e"], 0, ["ポ.arc", "表\\能.arc"]),
                                         (["--base", "old", "--from", "new"], 0, ["表.arc", "能.arc", "ポ.arc", "TLX.hvl"]),
-                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC' is given twice"),
-                                        (["--base", "old", "--from", "twins"], 1, "carried under the name ソ.arc")):
+                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC': an entry given twice"),
+                                        (["--base", "old", "--from", "twins"], 1, "two files carried under one name (ソ.arc")):
         err = run(*build, *arguments, status=status)[1]
         names = [e["name"] for e in run_json("list", "out.exe")["entries"]] if status == 0 else None
         assert expected in err if status else names == expected, (arguments, err, names)
@@ -189,7 +189,7 @@ def test_refusals():
         (build + ["=e"], 1, "empty name"), (build + ["..\\evil.arc=e"], 1, "outside the game folder"),
         (build + ["TLX.hvl=e", "tlx.HVL=e"], 1, "twice"), (build + ["sub/a=e", "SUB\\A=e"], 1, "twice"),
         *((build + [f"{name}=e"], 1, "under another name") for name in ("a.", "a ", "Com1.arc", "a:b", "a|b", "a\x01")),
-        (build + ["--from", "listed", "--hvl", "e"], 1, "holds a version list already"),
+        (build + ["--from", "listed", "--hvl", "e"], 1, "a version list given twice"),
         (build + ["--from", "full", "--hvl", "e", "--hvl-from", "full"], 2, "not both"),
         (build + ["--order", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
         (build + ["a=full"], 1, "not a regular file"), (build + ["--bogus"], 2, "--bogus"),
@@ -201,34 +201,34 @@ def test_refusals():
         (make + ["b" * 248], 1, "247"), (make + ["--v1", "c" * 56], 1, "55"), (make + ["euro€"], 1, "code page 932"),
         (make + [os.path.abspath("e")], 1, "not relative"), (make + ["full/../e"], 1, ".."),
         (make + ["e", "E"], 1, "twice"), (make + ["."], 1, "names no file"), (make + ["--json", "e"], 2, "--json"),
-        (build + ["--base", "r/old", "--from", "r/twins"], 1, "both would be carried under the name x.arc"),
+        (build + ["--base", "r/old", "--from", "r/twins"], 1, "two files carried under one name (x.arc"),
         (build + ["--base", "r/old", "--from", "r/deeper"], 1, "creates no folders"),
-        (build + ["--base", "listed", "--from", "full"], 1, "at most 32"), (build + ["--base", "full"], 2, "--from"),
-        (release + ["r/lists"], 1, "r/lists holds no file but its TLX.hvl and uninst.lst"),
-        (build + ["--from", "r/lists"], 1, "r/lists holds no file but"), (release + ["r/same"], 1, "no patch is needed"),
+        (build + ["--base", "listed", "--from", "full"], 1, "more entries than a patch holds (32)"), (build + ["--base", "full"], 2, "--from"),
+        (release + ["r/lists"], 1, "r/lists: no file but TLX.hvl and uninst.lst"),
+        (build + ["--from", "r/lists"], 1, "r/lists: no file but"), (release + ["r/same"], 1, "no patch is needed"),
         (release + ["r/dangling"], 1, "r/dangling/b.arc: a link that leads nowhere"),
         (release + ["r/loop"], 1, "r/loop/b.arc: a link in a loop"), (release + ["r/cycle"], 1, "r/cycle/up: a link back"),
         (release + ["r/socket"], 1, "r/socket/b.arc: neither a file nor a folder"),
         (release + ["r/latin1"], 1, "not UTF-8"), (build + ["--from", "r/dangling"], 1, "leads nowhere"),
         (build + ["--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in OLD"),
         (build + ["--base", "r/old", "--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in r/deeper,"),
-        (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/ is the folder of --base r/old"),
-        (build + ["--base", "r/old", "--base", "r/newb/../newb", "--from", "r/newb"], 1, "the new release itself"),
-        (release + ["e"], 1, "--from e is not a folder"), (build + ["--base", "e", "--from", "r/newb"], 1, "not a folder"),
+        (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/: a base given twice (the folder of --base r/old)"),
+        (build + ["--base", "r/old", "--base", "r/newb/../newb", "--from", "r/newb"], 1, "the new release given as a base"),
+        (release + ["e"], 1, "--from e: not a folder"), (build + ["--base", "e", "--from", "r/newb"], 1, "not a folder"),
         (["build", "--stub", "long-stub", "--out", "out.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "0x60000"),
         (["build", "--stub", "stub", "--out", "no/such.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "not exist"),
         (build + ["--base", "listed", "--from", "full", "--order", "e"], 2, "--base chooses"),
         # a file of NEW, packed or not, at a name the updater writes for itself: it would vanish from every install
-        (build + ["--base", "r/stage-old", "--from", "r/stage"], 1, "X.ARC.TMP: named like the staging file of x.arc,"),
-        (build + ["--base", "r/stage-old", "--from", "r/prune"], 1, "prune~: named like the temporary file the updater "
-                                                                    "writes for TLX.hvl"),
-        (build + ["--from", "r/stage", "x.arc"], 1, "r/stage/X.ARC.TMP: named like the staging file of x.arc"),
-        (build + ["a.arc=e", "A.arc.TMP=e"], 1, "named like the staging file of a.arc"),
+        (build + ["--base", "r/stage-old", "--from", "r/stage"], 1, "X.ARC.TMP: a name the updater writes for itself (the staging file of x.arc,"),
+        (build + ["--base", "r/stage-old", "--from", "r/prune"], 1, "prune~: a name the updater writes for itself (the "
+                                                                    "temporary file the updater writes for TLX.hvl)"),
+        (build + ["--from", "r/stage", "x.arc"], 1, "r/stage/X.ARC.TMP: a name the updater writes for itself"),
+        (build + ["a.arc=e", "A.arc.TMP=e"], 1, "A.arc.TMP: a name the updater writes for itself (the staging file of a.arc"),
         # --hvl-from DIR: the version list the patch carries must hold the packed bytes
-        (build + ["--from", "hvl/new", "x.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/x.arc: differs from its record in "
-                                                                             "--hvl-from hvl/whole (expected 0f565c"),
-        (build + ["--from", "hvl/new", "z.arc", "--hvl-from", "hvl/whole"], 1, "z.arc: has no record in --hvl-from"),
-        (build + ["UNINST.LST.NEW=e"], 1, "UNINST.LST.NEW: named like the temporary file the updater writes for uninst.lst"),
+        (build + ["--from", "hvl/new", "x.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/x.arc: other bytes than its record in "
+                                                                             "--hvl-from DIR (hvl/whole's record holds 0f565c"),
+        (build + ["--from", "hvl/new", "z.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/z.arc: no record in --hvl-from DIR"),
+        (build + ["UNINST.LST.NEW=e"], 1, "UNINST.LST.NEW: a name the updater writes for itself"),
         (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
         (["hvl", "show", "half.hvl"], 1, "16-byte header"), (["hvl", "show", "huge.hvl"], 1, "counts 16777216"),

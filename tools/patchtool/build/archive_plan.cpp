@@ -6,6 +6,7 @@
 #include "engine/version_list.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/build/run_names.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/name_encoding.h"
@@ -24,37 +25,38 @@ bool planEntry(const EntrySource& source, ArchiveLayout layout, PlannedEntry& en
     entry.recorded = source.recorded;
     const std::string operand = givenName + "=" + path;
     if (entry.path.empty()) {
-        error = "entry '" + operand + "' names no file";
+        error = refused("entry '" + operand + "'", refusal::noFile);
         return false;
     }
     if (entry.givenName.empty()) {
-        error = "entry '" + operand + "' has an empty name";
+        error = refused("entry '" + operand + "'", refusal::emptyName);
         return false;
     }
     const std::optional<std::string> encoded = utf8ToCodePage932(entry.givenName);
     if (!encoded) {
-        error = "entry name '" + entry.givenName + "' has characters that code page 932 cannot hold";
+        error = refused("entry name '" + entry.givenName + "'", refusal::notCodePage932);
         return false;
     }
     entry.name = *encoded;
     if (!isSafeTargetName(entry.name.c_str(), codePage932)) {
-        error = "entry name '" + entry.givenName +
-                "' would be installed outside the game folder or under another name (absolute, a drive or ':', "
-                "an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON or LPT1, "
-                "or one of <>\"|?* or a control character)";
+        error = refused("entry name '" + entry.givenName + "'", refusal::refusedName,
+                        "it would be installed outside the game folder or under another name: absolute, a drive or "
+                        "':', an empty, '.' or '..' part, a part ending in '.' or a space, a device name such as CON "
+                        "or LPT1, or one of <>\"|?* or a control character");
         return false;
     }
     const uint32_t longest = layoutInfo(layout).nameField - 1;
     if (entry.name.size() > longest) {
-        error = "entry name '" + entry.givenName + "' is " + std::to_string(entry.name.size()) +
-                " bytes in code page 932; the " + (layout == ArchiveLayout::Current ? "current" : "legacy") +
-                " layout holds at most " + std::to_string(longest);
+        error = refused("entry name '" + entry.givenName + "'", refusal::tooLongForIndex,
+                        std::to_string(entry.name.size()) + " bytes in code page 932; the " +
+                            (layout == ArchiveLayout::Current ? "current" : "legacy") + " layout holds at most " +
+                            std::to_string(longest));
         return false;
     }
     uint64_t size = 0;
     if (!openInputFile(entry.path, size, error)) return false;
     if (size > 0xFFFFFFFFull) {
-        error = entry.path + ": 4 GiB or larger; entries are limited to 4 GiB - 1 bytes";
+        error = refused(entry.path, refusal::fileTooLarge, "entries are limited to 4 GiB - 1 bytes");
         return false;
     }
     if (entry.recorded && entry.recorded->size != size) {
@@ -68,8 +70,8 @@ bool planEntry(const EntrySource& source, ArchiveLayout layout, PlannedEntry& en
 }  // namespace
 
 std::string changedWhileBuilding(const std::string& path, const char* what) {
-    return path + ": changed while the patch was being built (its " + what +
-           " is no longer the one compared and recorded); no patch was written";
+    return refused(path, refusal::changedWhileBuilding,
+                   std::string("its ") + what + " is no longer the one compared and recorded; no patch was written");
 }
 
 bool planEntries(const ChosenEntries& chosen, ArchiveLayout layout, std::vector<PlannedEntry>& entries,
@@ -78,8 +80,8 @@ bool planEntries(const ChosenEntries& chosen, ArchiveLayout layout, std::vector<
     const std::optional<size_t>& listRecords = chosen.listRecords;
     const size_t total = sources.size() + (listRecords ? 1 : 0);
     if (total > maxArchiveEntries) {
-        error = std::to_string(total) + " entries" + (listRecords ? " with the version list" : "") +
-                "; a patch holds at most " + std::to_string(maxArchiveEntries);
+        error = refused(std::to_string(total) + " entries" + (listRecords ? " with the version list" : ""),
+                        refusal::tooManyEntries);
         return false;
     }
     for (const EntrySource& source : sources) {
@@ -87,9 +89,9 @@ bool planEntries(const ChosenEntries& chosen, ArchiveLayout layout, std::vector<
         if (!planEntry(source, layout, entry, error)) return false;
         for (const PlannedEntry& earlier : entries) {
             if (foldedName(earlier.name) == foldedName(entry.name)) {
-                error = "entry name '" + entry.givenName +
-                        "' is given twice (names are compared without regard to case or to '/' against '\\', "
-                        "as the updater finds them)";
+                error = refused("entry name '" + entry.givenName + "'", refusal::givenTwice,
+                                "names are compared without regard to case or to '/' against '\\', as the updater "
+                                "finds them");
                 return false;
             }
         }
@@ -119,14 +121,14 @@ bool planArchive(const std::vector<PlannedEntry>& entries, ArchiveLayout layout,
     patchSize = static_cast<uint64_t>(payloadOffset) + (made ? made->size() : 0);
     for (const PlannedEntry& entry : entries) {
         if (patchSize >= seekLimit) {
-            error = "entry '" + entry.givenName + "' would start at byte " + std::to_string(patchSize) +
-                    "; the updater reads entries that start below 2 GiB";
+            error = refused("entry '" + entry.givenName + "'", refusal::startsTooLate,
+                            "at byte " + std::to_string(patchSize) + "; the updater reads entries that start below it");
             return false;
         }
         patchSize += entry.size;
     }
     if (!made || patchSize > 0xFFFFFFFFull) {
-        error = "the patch would be 4 GiB or larger; patches stay below that";
+        error = refused("", refusal::patchTooLarge, "patches stay below 4 GiB");
         return false;
     }
     head = std::move(*made);

@@ -9,6 +9,7 @@
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/file_comparison.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/build/run_names.h"
@@ -45,7 +46,7 @@ bool recordsOfFolder(const std::string& folder, const std::vector<std::string>& 
         if (isReleaseList(name)) continue;
         const std::optional<std::string> encoded = utf8ToCodePage932(name);
         if (!encoded || encoded->size() > maxVersionRecordName(VersionListVersion::V2)) {
-            error = folder + ": '" + name + "' cannot be a version list record name";
+            error = refused(folder + "/" + name, encoded ? refusal::tooLongForRecord : refusal::notCodePage932);
             return false;
         }
         CheckValue value;
@@ -71,16 +72,16 @@ bool checkAgainstRecords(const std::string& whole, const std::vector<VersionReco
         if (isUninstallListEntry(name)) continue;  // it has no record: the merge changes it
         const auto record = byName.find(foldedName(name));
         if (record == byName.end()) {
-            error = source.path + ": has no record in --hvl-from " + whole + ", whose version list the patch carries";
+            error = refused(source.path, refusal::noRecord, "the patch carries the version list of " + whole);
             return false;
         }
         ComparedFile compared;  // with no other file to compare, only its size and check value
         if (!compareFile(source.path, {}, compared, buffer.get(), nullptr, error)) return false;
         const uint8_t* expected = record->second->checkValue.data();
         if (std::memcmp(compared.value.bytes(), expected, checkValueSize) != 0) {
-            error = source.path + ": differs from its record in --hvl-from " + whole + " (expected " +
-                    lowerHex(expected, checkValueSize) + ", actual " +
-                    lowerHex(compared.value.bytes(), checkValueSize) + "), which the patch carries";
+            error = refused(source.path, refusal::recordDiffers,
+                            whole + "'s record holds " + lowerHex(expected, checkValueSize) + ", the file gives " +
+                                lowerHex(compared.value.bytes(), checkValueSize));
             return false;
         }
         source.recorded = RecordedBytes{compared.size, compared.value};
@@ -133,7 +134,7 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
     }
     if (arguments.has("hvl")) {
         if (folderHasList) {
-            error = folder + " holds a version list already; leave out --hvl or the folder's TLX.hvl";
+            error = refused(folder, refusal::listTwice, "it holds a TLX.hvl, and --hvl gives another: leave out one");
             return false;
         }
         chosen.sources.push_back({versionListName, arguments.value("hvl"), {}});

@@ -6,6 +6,7 @@
 
 #include "engine/payload_archive.h"
 #include "tools/patchtool/build/entry_sources.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/progress_line.h"
 #include "tools/patchtool/report.h"
 
@@ -38,7 +39,7 @@ bool copyFile(const std::string& path, uint64_t expectedSize, PendingFile& to, u
     const OwnedFile from = openInputFile(path, size, error);
     if (!from) return false;
     if (size == expectedSize) return copyExactly(from.get(), path, size, to, buffer, value, error);
-    error = path + ": changed while the patch was being built";
+    error = refused(path, refusal::changedWhileBuilding);
     return false;
 }
 

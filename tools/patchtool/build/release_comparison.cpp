@@ -11,6 +11,7 @@
 #include "engine/target_name.h"
 #include "engine/version_list.h"
 #include "tools/patchtool/build/file_comparison.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/build/run_names.h"
@@ -83,8 +84,9 @@ bool readRelease(const std::string& folder, Release& release, std::vector<std::s
     return true;
 }
 
-void addProblem(ReleaseComparison& comparison, const std::string& problem) {
-    comparison.problems.push_back("cannot carry " + problem);
+void addProblem(ReleaseComparison& comparison, const std::string& subject, const char* reason,
+                const std::string& detail = "") {
+    comparison.problems.push_back(refused(subject, reason, detail));
 }
 
 // What the updater could not take from NEW's records: names code page 932 cannot hold, too long for
@@ -93,12 +95,12 @@ void findNameProblems(const Release& release, ReleaseComparison& comparison) {
     std::set<std::string> folded;
     for (const ReleaseFile& file : release.files) {
         if (file.recordName.empty()) {
-            addProblem(comparison, file.path + ": has characters that code page 932 cannot hold");
+            addProblem(comparison, file.path, refusal::notCodePage932);
         } else if (file.recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
-            addProblem(comparison, file.path + ": longer than a version list record holds");
+            addProblem(comparison, file.path, refusal::tooLongForRecord);
         }
         if (!file.folded.empty() && !folded.insert(file.folded).second) {
-            addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
+            addProblem(comparison, file.path, refusal::oneFileTwice, "NEW holds another of this name, case aside");
         }
     }
 }
@@ -122,35 +124,32 @@ void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vect
         const std::string& name = file->path;
         if (file->recordName.empty()) continue;  // listed with the records
         if (!isSafeTargetName(file->recordName.c_str(), codePage932) || file->folded.empty()) {
-            addProblem(comparison, name +
-                                       ": a name the updater refuses (a reserved name, a part ending in '.' or a "
-                                       "space, or one of <>\"|?*:)");
+            addProblem(comparison, name, refusal::refusedName,
+                       "a reserved name, a part ending in '.' or a space, or one of <>\"|?*:");
             continue;
         }
         if (file->entryName.size() > longestEntry) {
-            addProblem(comparison, name + ": its name is longer than the patch's index holds");
+            addProblem(comparison, name, refusal::tooLongForIndex, "its last name is carried");
         }
         if (foldedName(file->entryName) == foldedName(versionListName)) {
-            addProblem(comparison, name + ": named like a file the updater writes itself");
+            addProblem(comparison, name, refusal::versionListEntry, "the updater would take it for the version list");
         }
         const std::string lacking = basesWithoutFolder(*file, bases);
         if (!lacking.empty()) {
-            addProblem(comparison, name + ": its folder is not in " + (bases.size() == 1 ? "OLD" : lacking) +
-                                       ", and the updater creates no folders" +
-                                       (bases.size() == 1 ? "" : " (leave out those bases, or build them a patch)"));
+            addProblem(comparison, name, refusal::folderMissing,
+                       "its folder is not in " + (bases.size() == 1 ? "OLD" : lacking) +
+                           ", and the updater creates no folders" +
+                           (bases.size() == 1 ? "" : ": leave out those bases, or build them a patch"));
         }
         const auto [entry, newEntry] = byEntry.emplace(foldedName(file->entryName), file);
         if (!newEntry) {
-            addProblem(comparison, entry->second->path + " and " + name + ": both would be carried under the name " +
-                                       name.substr(name.rfind('/') + 1) +
-                                       ", and the updater would install both in one place");
+            addProblem(comparison, entry->second->path + " and " + name, refusal::oneName,
+                       name.substr(name.rfind('/') + 1) + ": the updater would install both in one place");
         }
     }
     if (chosen.size() + 1 > maxArchiveEntries) {
-        addProblem(comparison, std::to_string(chosen.size()) +
-                                   " changed and new files: with the version list they make " +
-                                   std::to_string(chosen.size() + 1) + " entries; a patch holds at most " +
-                                   std::to_string(maxArchiveEntries));
+        addProblem(comparison, std::to_string(chosen.size()) + " changed and new files", refusal::tooManyEntries,
+                   "with the version list they make " + std::to_string(chosen.size() + 1) + " entries");
     }
 }
 
@@ -275,8 +274,9 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
         }
     }
     if (chosen.empty()) {
-        comparison.problems.push_back("no patch is needed: every file of " + newFolder +
-                                      " is the same in every base (TLX.hvl and uninst.lst take no part)");
+        comparison.problems.push_back(refused(newFolder, refusal::noPatchNeeded,
+                                              "every file is the same in every base; TLX.hvl and uninst.lst take "
+                                              "no part"));
         return true;
     }
     findProblems(chosen, bases, comparison);

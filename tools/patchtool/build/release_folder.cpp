@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/platform.h"
 
 namespace fs = std::filesystem;
@@ -20,10 +21,10 @@ void addProblem(Walk& walk, const std::string& relative, const std::string& prob
     walk.contents.problems.push_back(walk.root + "/" + relative + ": " + problem);
 }
 
-// Why a name leads to no file or folder: the link cannot be followed.
+// Why a name leads to no file or folder: the link cannot be followed, or the system says why.
 std::string unreachable(const std::error_code& failure) {
-    if (failure == std::errc::too_many_symbolic_link_levels) return "a link in a loop of links";
-    if (!failure || failure == std::errc::no_such_file_or_directory) return "a link that leads nowhere";
+    if (failure == std::errc::too_many_symbolic_link_levels) return refusal::linkLoop;
+    if (!failure || failure == std::errc::no_such_file_or_directory) return refusal::danglingLink;
     return failure.message();
 }
 
@@ -35,7 +36,8 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         const bool utf8 = utf8Path(it->path().filename(), name);
         const std::string path = relative.empty() ? name : relative + "/" + name;
         if (!utf8) {
-            addProblem(walk, path, "its name is not UTF-8 (names are read as UTF-8 and stored in code page 932)");
+            addProblem(walk, path,
+                       refused("", refusal::notUtf8, "names are read as UTF-8 and stored in code page 932"));
             continue;
         }
         std::error_code followed;
@@ -45,13 +47,13 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         } else if (status.type() == fs::file_type::regular) {
             walk.contents.files.push_back(path);
         } else if (status.type() != fs::file_type::directory) {
-            addProblem(walk, path, "neither a file nor a folder (a socket, a pipe or a device)");
+            addProblem(walk, path, refused("", refusal::notFileOrFolder, "a socket, a pipe or a device"));
         } else if (walk.recursive) {
             const fs::path resolved = fs::canonical(it->path(), followed);
             if (followed) {
                 addProblem(walk, path, followed.message());
             } else if (std::find(walk.holders.begin(), walk.holders.end(), resolved) != walk.holders.end()) {
-                addProblem(walk, path, "a link back to a folder that holds it (a loop)");
+                addProblem(walk, path, refusal::linkBack);
             } else {
                 walk.contents.folders.push_back(path);
                 walk.holders.push_back(resolved);

@@ -4,6 +4,7 @@
 
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/name_encoding.h"
 
 namespace {
@@ -23,9 +24,9 @@ bool isReleaseUninstallList(const std::string& path) { return isTopFile(path, un
 bool isUninstallListEntry(const std::string& name) { return foldedName(name) == foldedName(uninstallListName); }
 
 std::string nothingToCarry(const std::string& folder) {
-    return folder +
-           " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and replace every "
-           "player's version list (is the release there?)";
+    return refused(folder, refusal::nothingToCarry,
+                   "a patch of it would install nothing and replace every player's version list: is the release "
+                   "there?");
 }
 
 void printUninstallListLeftOut() {

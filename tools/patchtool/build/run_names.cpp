@@ -4,6 +4,7 @@
 
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
+#include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/name_encoding.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::vector<std::string> filesAtRunNames(const std::vector<NamedFile>& files, co
     for (const NamedFile& file : files) {
         const auto clash = file.folded.empty() ? runNames.end() : runNames.find(file.folded);
         if (clash != runNames.end()) {
-            clashes.push_back(file.shown + ": named like " + clash->second + ", a name the updater writes for itself");
+            clashes.push_back(refused(file.shown, refusal::atRunName, clash->second));
         }
     }
     return clashes;
