@@ -6,6 +6,7 @@ import json
 import os
 import pty
 import random
+import re
 import socket
 import subprocess
 import sys
@@ -252,6 +253,20 @@ def test_refusals():
         assert run(*arguments)[0].startswith(b"Usage: patchtool"), arguments
     run(*build, "a" * 95 + "=e", "あ" * 47 + "b=e")
     assert [e["name"] for e in run_json("list", "out.exe")["entries"]] == ["a" * 95, "あ" * 47 + "b"], "field limits"
+
+
+def test_manual():  # every step a run reports and every reason build refuses for, read from the sources
+    page = subprocess.run(["groff", "-man", "-Tascii", "-P-cbou", "-rLL=300n", "-rHY=0",
+                           ROOT / "tools/patchtool/patchtool.1.in"], capture_output=True, text=True, check=True).stdout
+    table = (ROOT / "engine/update_run.h").read_text().split("runStepTexts[] = {")[1].split("};")[0]
+    steps = re.findall(r'\{"(\w+)", "', table)
+    header = (ROOT / "tools/patchtool/build/refusals.h").read_text()
+    reasons = ["".join(re.findall(r'"([^"]*)"', value)) for value in re.findall(r"constexpr char \w+\[\] = (.*?);", header, re.S)]
+    section = {name: text for name, text in re.findall(r"^([A-Z][A-Z ]+)\n(.*?)(?=^\S)", page, re.S | re.M)}
+    readme, refusals = (ROOT / "README.md").read_text(), " ".join(section["REFUSALS"].split())
+    missing = [step for step in steps if not re.search(rf"^ {{7}}{step}\b", section["STEPS"], re.M)] + [
+        f"README: {step}" for step in steps if f"| `{step}` |" not in readme] + [r for r in reasons if r not in refusals]
+    assert len(steps) >= 13 and len(reasons) >= 30 and not missing, missing
 
 
 def apply_patch():  # returns the folder an uninterrupted run leaves
