@@ -115,9 +115,8 @@ int run(const ParsedArguments& arguments) {
         printJson({{"versionList", versionListLabel(list.version)}, {"records", records}, {"summary", summary}});
     } else {
         std::printf("%s: %u ok, %u mismatched, %u missing, %u unreadable\n",
-                    countOf(list.count, "record", "records").c_str(),
-                    counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Missing],
-                    counts[RecordStatus::Unreadable]);
+                    countOf(list.count, "record", "records").c_str(), counts[RecordStatus::Ok],
+                    counts[RecordStatus::Mismatch], counts[RecordStatus::Missing], counts[RecordStatus::Unreadable]);
     }
     return counts[RecordStatus::Ok] == list.count ? exitOk : exitFailed;
 }

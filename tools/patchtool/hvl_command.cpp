@@ -139,8 +139,7 @@ int runMake(const ParsedArguments& arguments) {
         return exitFailed;
     }
     std::printf("%s: version %s, %s, %zu bytes\n", out.c_str(), versionName(version),
-                countOf(records.size(), "record", "records").c_str(),
-                list->size());
+                countOf(records.size(), "record", "records").c_str(), list->size());
     return exitOk;
 }
 

@@ -117,9 +117,8 @@ int run(const ParsedArguments& arguments) {
         printJson({{"versionList", versionListLabel(list.version)}, {"entries", entries}});
     } else {
         std::printf("%s: %u ok, %u mismatched, %u unverified, %u unreadable\n",
-                    countOf(archive.entryCount(), "entry", "entries").c_str(),
-                    counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Unverified],
-                    counts[RecordStatus::Unreadable]);
+                    countOf(archive.entryCount(), "entry", "entries").c_str(), counts[RecordStatus::Ok],
+                    counts[RecordStatus::Mismatch], counts[RecordStatus::Unverified], counts[RecordStatus::Unreadable]);
     }
     const bool failed = counts[RecordStatus::Mismatch] + counts[RecordStatus::Unreadable] > 0;
     return failed ? exitFailed : exitOk;
