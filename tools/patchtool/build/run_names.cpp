@@ -1,6 +1,7 @@
 #include "tools/patchtool/build/run_names.h"
 
 #include <map>
+#include <utility>
 
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
@@ -16,8 +17,9 @@ constexpr char stagingSuffix[] = ".tmp";
 
 std::vector<std::string> filesAtRunNames(const std::vector<NamedFile>& files, const std::vector<NamedFile>& installed) {
     std::map<std::string, std::string> runNames;  // folded name -> why the run writes it
-    for (const char* list : {uninstallListName, versionListName}) {
-        const char* temporary = list == uninstallListName ? uninstallListTemporaryName : versionListPruneName;
+    const std::pair<const char*, const char*> temporaries[] = {{uninstallListTemporaryName, uninstallListName},
+                                                               {versionListPruneName, versionListName}};
+    for (const auto& [temporary, list] : temporaries) {
         runNames.emplace(foldedName(temporary), std::string("the temporary file the updater writes for ") + list);
     }
     for (const NamedFile& file : installed) {
