@@ -6,6 +6,7 @@ import json
 import os
 import pty
 import random
+import re
 import socket
 import subprocess
 import sys
@@ -72,18 +73,29 @@ def test_build_and_list():
         assert "表\\能.arc" in run("list", "listed.exe")[0].decode(), "the text listing"
 
 
-def test_build_from_folder():
+def test_build_from_folder():  # the players' uninstall lists are merged, never replaced, unless one is named
     files = {"voice.arc": b"v" * 3000, "データ.arc": random.Random(11).randbytes(MIB + 5), "TLX.exe": b"", "bgm.arc": b"b"}
+    lists = {"game/uninst.lst": b"x.arc\r\n", "whole/UNINST.LST": b"y.arc\r\n", "two/uninst.lst": b""}
     write_folder(".", {f"game/{n}": d for n, d in files.items()} | {f"whole/{n}": d for n, d in files.items()} | {
-        "whole/movie.arc": b"movie", "stub": b"MZ", "order.txt": b"bgm.arc\r\n\nvoice.arc\n", "given.hvl": b"QTS_____"})
-    every = files | {"movie.arc": b"movie"}
+        "whole/movie.arc": b"movie", "stub": b"MZ", "order.txt": b"bgm.arc\r\n\nvoice.arc\n", "given.hvl": b"QTS_____",
+        "one/a.arc": b"1", "one/b.arc": b"2", "two/a.arc": b"1", "two/b.arc": b"3"} | lists)
+    every, left_out = files | {"movie.arc": b"movie"}, "left out   uninst.lst  (every player's own list is kept"
     for options, names, listed in (([], sorted(files, key=str.encode), files),
                                    (["--order", "order.txt", "--hvl-from", "whole"], ["bgm.arc", "voice.arc"], every)):
-        run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", *options)
+        out = run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", *options)[0].decode()
         hvl = version_list([(n, check_value(every[n])) for n in sorted(listed, key=str.encode)])
         assert Path("setup.exe").read_bytes() == patch([(n, files[n]) for n in names] + [("TLX.hvl", hvl)]), options
-    run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc")
-    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
+        assert out.startswith(left_out) == (not options), (options, out)
+    out, err = run("build", "--stub", "stub", "--out", "setup.exe", "--from", "game", "--hvl", "given.hvl", "bgm.arc",
+                   "uninst.lst")
+    assert Path("setup.exe").read_bytes() == patch([("bgm.arc", b"b"), ("uninst.lst", lists["game/uninst.lst"]),
+                                                    ("TLX.hvl", b"QTS_____")]), "--hvl FILE"
+    assert "warning: uninst.lst is packed: it replaces every player's uninstall list" in err and left_out not in out.decode()
+    assert run("build", "--stub", "stub", "--base", "one", "--from", "two", "--dry-run")[0].decode().splitlines() == [
+        "changed    b.arc", "unchanged  1 file", left_out + " and the installed names merged into it; name it to replace "
+        "theirs)", "version list: made for NEW's 2 files (NEW has no TLX.hvl)",
+        f"would write the patch: 2 entries, current layout, {PAYLOAD_OFFSET + 16 + 2 * 128 + 1 + 16 + 2 * 256} bytes "
+        "(--dry-run: nothing written)"]
 
 
 def test_hvl():
@@ -142,8 +154,8 @@ def test_names():  # trail bytes 0x5C (ソ, 表, 能) and 0x7C (ポ): code page 
     build = ["build", "--stub", "stub", "--out", "out.exe"]
     for arguments, status, expected in ((["ポ.arc=e", "表\\能.arc=e"], 0, ["ポ.arc", "表\\能.arc"]),
                                         (["--base", "old", "--from", "new"], 0, ["表.arc", "能.arc", "ポ.arc", "TLX.hvl"]),
-                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC' is given twice"),
-                                        (["--base", "old", "--from", "twins"], 1, "carried under the name ソ.arc")):
+                                        (["ポ.arc=e", "ポ.ARC=e"], 1, "'ポ.ARC': an entry given twice"),
+                                        (["--base", "old", "--from", "twins"], 1, "two files carried under one name (ソ.arc")):
         err = run(*build, *arguments, status=status)[1]
         names = [e["name"] for e in run_json("list", "out.exe")["entries"]] if status == 0 else None
         assert expected in err if status else names == expected, (arguments, err, names)
@@ -157,7 +169,10 @@ def test_refusals():
                        "huge.hvl": version_list([], count=1 << 24), "listed/a.arc": b"", "listed/TLX.hvl": b"",
                        "r/old/a/x.arc": b"1", "r/old/b/x.arc": b"1", "r/twins/a/x.arc": b"2", "r/twins/b/x.arc": b"2",
                        "r/deeper/a/x.arc": b"1", "r/deeper/c/y.arc": b"", "r/lists/TLX.hvl": b"", "r/lists/uninst.lst": b"",
-                       "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z"}
+                       "r/same/a/x.arc": b"1", "r/same/b/x.arc": b"1", "r/same/TLX.hvl": b"other", "r/newb/b/z.arc": b"z",
+                       "r/stage-old/x.arc": b"1", "r/stage-old/X.ARC.TMP": b"t", "r/stage-old/tlx.hvl.prune~": b"p",
+                       "r/stage/x.arc": b"2", "r/stage/X.ARC.TMP": b"t", "r/prune/x.arc": b"2", "r/prune/tlx.hvl.prune~": b"p",
+                       "hvl/new/x.arc": b"new", "hvl/new/z.arc": b"z", "hvl/whole/x.arc": b"old", "hvl/whole/y.arc": b"y"}
                  | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle")}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
@@ -175,7 +190,7 @@ def test_refusals():
         (build + ["=e"], 1, "empty name"), (build + ["..\\evil.arc=e"], 1, "outside the game folder"),
         (build + ["TLX.hvl=e", "tlx.HVL=e"], 1, "twice"), (build + ["sub/a=e", "SUB\\A=e"], 1, "twice"),
         *((build + [f"{name}=e"], 1, "under another name") for name in ("a.", "a ", "Com1.arc", "a:b", "a|b", "a\x01")),
-        (build + ["--from", "listed", "--hvl", "e"], 1, "holds a version list already"),
+        (build + ["--from", "listed", "--hvl", "e"], 1, "a version list given twice"),
         (build + ["--from", "full", "--hvl", "e", "--hvl-from", "full"], 2, "not both"),
         (build + ["--order", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
         (build + ["a=full"], 1, "not a regular file"), (build + ["--bogus"], 2, "--bogus"),
@@ -187,23 +202,34 @@ def test_refusals():
         (make + ["b" * 248], 1, "247"), (make + ["--v1", "c" * 56], 1, "55"), (make + ["euro€"], 1, "code page 932"),
         (make + [os.path.abspath("e")], 1, "not relative"), (make + ["full/../e"], 1, ".."),
         (make + ["e", "E"], 1, "twice"), (make + ["."], 1, "names no file"), (make + ["--json", "e"], 2, "--json"),
-        (build + ["--base", "r/old", "--from", "r/twins"], 1, "both would be carried under the name x.arc"),
+        (build + ["--base", "r/old", "--from", "r/twins"], 1, "two files carried under one name (x.arc"),
         (build + ["--base", "r/old", "--from", "r/deeper"], 1, "creates no folders"),
-        (build + ["--base", "listed", "--from", "full"], 1, "at most 32"), (build + ["--base", "full"], 2, "--from"),
-        (release + ["r/lists"], 1, "r/lists holds no file but its TLX.hvl and uninst.lst"),
-        (build + ["--from", "r/lists"], 1, "r/lists holds no file but"), (release + ["r/same"], 1, "no patch is needed"),
+        (build + ["--base", "listed", "--from", "full"], 1, "more entries than a patch holds (32)"), (build + ["--base", "full"], 2, "--from"),
+        (release + ["r/lists"], 1, "r/lists: no file but TLX.hvl and uninst.lst"),
+        (build + ["--from", "r/lists"], 1, "r/lists: no file but"), (release + ["r/same"], 1, "no patch is needed"),
         (release + ["r/dangling"], 1, "r/dangling/b.arc: a link that leads nowhere"),
         (release + ["r/loop"], 1, "r/loop/b.arc: a link in a loop"), (release + ["r/cycle"], 1, "r/cycle/up: a link back"),
         (release + ["r/socket"], 1, "r/socket/b.arc: neither a file nor a folder"),
         (release + ["r/latin1"], 1, "not UTF-8"), (build + ["--from", "r/dangling"], 1, "leads nowhere"),
         (build + ["--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in OLD"),
         (build + ["--base", "r/old", "--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in r/deeper,"),
-        (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/ is the folder of --base r/old"),
-        (build + ["--base", "r/old", "--base", "r/newb/../newb", "--from", "r/newb"], 1, "the new release itself"),
-        (release + ["e"], 1, "--from e is not a folder"), (build + ["--base", "e", "--from", "r/newb"], 1, "not a folder"),
+        (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/: a base given twice (the folder of --base r/old)"),
+        (build + ["--base", "r/old", "--base", "r/newb/../newb", "--from", "r/newb"], 1, "the new release given as a base"),
+        (release + ["e"], 1, "--from e: not a folder"), (build + ["--base", "e", "--from", "r/newb"], 1, "not a folder"),
         (["build", "--stub", "long-stub", "--out", "out.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "0x60000"),
         (["build", "--stub", "stub", "--out", "no/such.exe", "--base", "r/deeper", "--from", "r/newb"], 1, "not exist"),
         (build + ["--base", "listed", "--from", "full", "--order", "e"], 2, "--base chooses"),
+        # a file of NEW, packed or not, at a name the updater writes for itself: it would vanish from every install
+        (build + ["--base", "r/stage-old", "--from", "r/stage"], 1, "X.ARC.TMP: a name the updater writes for itself (the staging file of x.arc,"),
+        (build + ["--base", "r/stage-old", "--from", "r/prune"], 1, "prune~: a name the updater writes for itself (the "
+                                                                    "temporary file the updater writes for TLX.hvl)"),
+        (build + ["--from", "r/stage", "x.arc"], 1, "r/stage/X.ARC.TMP: a name the updater writes for itself"),
+        (build + ["a.arc=e", "A.arc.TMP=e"], 1, "A.arc.TMP: a name the updater writes for itself (the staging file of a.arc"),
+        # --hvl-from DIR: the version list the patch carries must hold the packed bytes
+        (build + ["--from", "hvl/new", "x.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/x.arc: other bytes than its record in "
+                                                                             "--hvl-from DIR (hvl/whole's record holds 0f565c"),
+        (build + ["--from", "hvl/new", "z.arc", "--hvl-from", "hvl/whole"], 1, "hvl/new/z.arc: no record in --hvl-from DIR"),
+        (build + ["UNINST.LST.NEW=e"], 1, "UNINST.LST.NEW: a name the updater writes for itself"),
         (["check"], 2, "--folder"), (["check", "--folder", "full"], 1, "TLX.hvl"),
         (["hvl", "show", "short.hvl"], 1, "counts 2 records"), (["hvl", "show", "v3.hvl"], 1, "magic"),
         (["hvl", "show", "half.hvl"], 1, "16-byte header"), (["hvl", "show", "huge.hvl"], 1, "counts 16777216"),
@@ -227,6 +253,20 @@ def test_refusals():
         assert run(*arguments)[0].startswith(b"Usage: patchtool"), arguments
     run(*build, "a" * 95 + "=e", "あ" * 47 + "b=e")
     assert [e["name"] for e in run_json("list", "out.exe")["entries"]] == ["a" * 95, "あ" * 47 + "b"], "field limits"
+
+
+def test_manual():  # every step a run reports and every reason build refuses for, read from the sources
+    page = subprocess.run(["groff", "-man", "-Tascii", "-P-cbou", "-rLL=300n", "-rHY=0",
+                           ROOT / "tools/patchtool/patchtool.1.in"], capture_output=True, text=True, check=True).stdout
+    table = (ROOT / "engine/update_run.h").read_text().split("runStepTexts[] = {")[1].split("};")[0]
+    steps = re.findall(r'\{"(\w+)", "', table)
+    header = (ROOT / "tools/patchtool/build/refusals.h").read_text()
+    reasons = ["".join(re.findall(r'"([^"]*)"', value)) for value in re.findall(r"constexpr char \w+\[\] = (.*?);", header, re.S)]
+    section = {name: text for name, text in re.findall(r"^([A-Z][A-Z ]+)\n(.*?)(?=^\S)", page, re.S | re.M)}
+    readme, refusals = (ROOT / "README.md").read_text(), " ".join(section["REFUSALS"].split())
+    missing = [step for step in steps if not re.search(rf"^ {{7}}{step}\b", section["STEPS"], re.M)] + [
+        f"README: {step}" for step in steps if f"| `{step}` |" not in readme] + [r for r in reasons if r not in refusals]
+    assert len(steps) >= 13 and len(reasons) >= 30 and not missing, missing
 
 
 def apply_patch():  # returns the folder an uninterrupted run leaves
@@ -328,7 +368,7 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
     old = {"data1.arc": b"1", "maps/town.arc": b"same", "voice/town.arc": b"v1", "voice/a.ogg": b"a", "gone.dat": b"",
            "extra": None}  # an empty folder is a folder the updater finds
     new = {n: d for n, d in old.items() if n not in ("gone.dat", "extra")} | {
-        "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e"}
+        "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e", "uninst.lst": b"new\r\n"}
     write_folder(".", {f"old/{n}": d for n, d in old.items()} | {f"new/{n}": d for n, d in new.items()} | {"stub": b"MZ"})
     build = ["build", "--base", "old", "--from", "new", "--stub", "stub"]
     for grows, what in ("", "check value"), ("1", "size"):  # rewritten after it was compared: no patch
@@ -340,9 +380,11 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
             assert sorted(os.listdir(".")) == ["new", "old", "stub"], os.listdir(".")
             write_folder("new", {"voice/town.arc": b"v2"})
     dry = run(*build, "--dry-run")[0].decode().splitlines()
-    assert dry[:7] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
+    assert dry[:8] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
                        "changed    voice/town.arc", "removed    gone.dat  (not in NEW; a patch cannot remove it)",
-                       "unchanged  2 files", "version list: made for NEW's 6 files (NEW has no TLX.hvl)"], dry
+                       "unchanged  2 files", "left out   uninst.lst  (every player's own list is kept and the installed "
+                       "names merged into it; name it to replace theirs)", "version list: made for NEW's 6 files (NEW has "
+                       "no TLX.hvl)"], dry
     run(*build, "--out", "p.exe")
     records = [(n.replace("/", "\\"), check_value(new[n])) for n in (
         "data1.arc", "extra/e.dat", "voice/town.arc", "maps/town.arc", "voice/a.ogg", "voice/new.ogg")]  # town: its own first
@@ -361,6 +403,10 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
                       "uninst.lst": b"old.lst\ndata1.arc\nextra\\e.dat\nvoice\\new.ogg\nvoice\\town.arc\ntlx.hvl\n\0"}
     installed = {n: d for n, d in folder_state(game).items() if d is not None}
     assert not difference(installed, expected), difference(installed, expected)
+    write_folder("player", {"uninst.lst": b"DLC.arc\r\n$DLC\r\n"})  # NEW's top files; the player's list is merged
+    run("build", "--from", "new", "--stub", "stub", "--out", "f.exe")
+    assert run("apply", "f.exe", "--folder", "player")[0] == b"Ok (0x00000000)\n"
+    assert Path("player/uninst.lst").read_bytes() == b"dlc.arc\ntlx.hvl\ndata1.arc\n$dlc\n\0"
     write_folder(game, {"data1.arc": b"damaged"})  # the first record
     os.remove(f"{game}/maps/town.arc")
     os.replace(f"{game}/extra/e.dat", f"{game}/e.dat")

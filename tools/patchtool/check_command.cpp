@@ -13,6 +13,7 @@
 #include "engine/folder_walk.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
+#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/platform.h"
 #include "tools/patchtool/progress_line.h"
@@ -87,7 +88,8 @@ int run(const ParsedArguments& arguments) {
     const VersionList& list = loaded.list;
     const bool json = arguments.has("json");
     if (!json)
-        std::printf("version list: %s, %s, %u records\n", listPath.c_str(), versionListLabel(list.version), list.count);
+        std::printf("version list: %s, %s, %s\n", listPath.c_str(), versionListLabel(list.version),
+                    countOf(list.count, "record", "records").c_str());
 
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[fileChunkSize]);
     RecordStatusCounts counts;
@@ -119,9 +121,9 @@ int run(const ParsedArguments& arguments) {
         }
         printJson({{"versionList", versionListLabel(list.version)}, {"records", records}, {"summary", summary}});
     } else {
-        std::printf("%u records: %u ok, %u mismatched, %u missing, %u unreadable\n", list.count,
-                    counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Missing],
-                    counts[RecordStatus::Unreadable]);
+        std::printf("%s: %u ok, %u mismatched, %u missing, %u unreadable\n",
+                    countOf(list.count, "record", "records").c_str(), counts[RecordStatus::Ok],
+                    counts[RecordStatus::Mismatch], counts[RecordStatus::Missing], counts[RecordStatus::Unreadable]);
     }
     return counts[RecordStatus::Ok] == list.count ? exitOk : exitFailed;
 }

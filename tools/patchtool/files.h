@@ -39,15 +39,6 @@ bool checkValueOfFile(const std::string& path, CheckValue& value, uint8_t* buffe
 // Windows through the system's code page). False, with a reason in `error`, when it cannot.
 bool openWithEngine(FileHandle& file, const std::string& path, std::string& error);
 
-// A game folder given with --folder: as typed, without trailing separators (the engine joins names
-// to it with one of its own), and as the engine's file calls take it (see engineFolderPath).
-struct GameFolder {
-    std::string typed;
-    std::string engine;
-};
-// False, with a reason in `error`, when it is no folder or the system's code page cannot name it.
-bool readGameFolder(const std::string& typed, GameFolder& folder, std::string& error);
-
 // A file being written beside its destination. Until it is committed it is discarded when its
 // owner goes: closed and removed, the destination left as it was.
 class PendingFile {

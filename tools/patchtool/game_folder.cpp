@@ -1,107 +1,27 @@
 #include "tools/patchtool/game_folder.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <filesystem>
+#include <optional>
 
-#include "tools/patchtool/files.h"
 #include "tools/patchtool/platform.h"
-#include "tools/patchtool/report.h"
 
-namespace fs = std::filesystem;
-
-namespace {
-
-struct Walk {
-    const std::string& root;
-    bool recursive;
-    FolderContents& contents;
-    std::vector<fs::path> holders;  // the folders on the way down, resolved: a link to one is a loop
-};
-
-void addProblem(Walk& walk, const std::string& relative, const std::string& problem) {
-    walk.contents.problems.push_back(walk.root + "/" + relative + ": " + problem);
-}
-
-// Why a name leads to no file or folder: the link cannot be followed.
-std::string unreachable(const std::error_code& failure) {
-    if (failure == std::errc::too_many_symbolic_link_levels) return "a link in a loop of links";
-    if (!failure || failure == std::errc::no_such_file_or_directory) return "a link that leads nowhere";
-    return failure.message();
-}
-
-bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative, std::string& error) {
-    std::error_code failure;
-    fs::directory_iterator it(folder, failure);
-    for (; !failure && it != fs::directory_iterator(); it.increment(failure)) {
-        std::string name;
-        const bool utf8 = utf8Path(it->path().filename(), name);
-        const std::string path = relative.empty() ? name : relative + "/" + name;
-        if (!utf8) {
-            addProblem(walk, path, "its name is not UTF-8 (names are read as UTF-8 and stored in code page 932)");
-            continue;
-        }
-        std::error_code followed;
-        const fs::file_status status = fs::status(it->path(), followed);  // through links
-        if (followed || status.type() == fs::file_type::not_found) {
-            addProblem(walk, path, unreachable(followed));
-        } else if (status.type() == fs::file_type::regular) {
-            walk.contents.files.push_back(path);
-        } else if (status.type() != fs::file_type::directory) {
-            addProblem(walk, path, "neither a file nor a folder (a socket, a pipe or a device)");
-        } else if (walk.recursive) {
-            const fs::path resolved = fs::canonical(it->path(), followed);
-            if (followed) {
-                addProblem(walk, path, followed.message());
-            } else if (std::find(walk.holders.begin(), walk.holders.end(), resolved) != walk.holders.end()) {
-                addProblem(walk, path, "a link back to a folder that holds it (a loop)");
-            } else {
-                walk.contents.folders.push_back(path);
-                walk.holders.push_back(resolved);
-                if (!walkFolder(walk, it->path(), path, error)) return false;
-                walk.holders.pop_back();
-            }
-        }
+bool readGameFolder(const std::string& typed, GameFolder& folder, std::string& error) {
+    // UTF-8, so no byte of a character is taken for a separator; a root ("/", "C:\") keeps its own.
+    folder.typed = typed;
+    while (folder.typed.size() > 1 && (folder.typed.back() == '/' || folder.typed.back() == '\\') &&
+           folder.typed[folder.typed.size() - 2] != ':') {
+        folder.typed.pop_back();
     }
-    if (!failure) return true;
-    error = walk.root + (relative.empty() ? "" : "/" + relative) + ": " + failure.message();
-    return false;
-}
-
-}  // namespace
-
-bool readFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error) {
-    contents = {};
-    std::error_code failure;
-    const fs::path root = fileSystemPath(folder);
-    Walk walk{folder, recursive, contents, {fs::canonical(root, failure)}};
-    if (failure) {
-        error = folder + ": " + failure.message();
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(fileSystemPath(folder.typed), ignored)) {
+        error = "the game folder " + typed + " is not a folder";
         return false;
     }
-    if (!walkFolder(walk, root, "", error)) return false;
-    std::sort(contents.files.begin(), contents.files.end());
-    std::sort(contents.folders.begin(), contents.folders.end());
-    std::sort(contents.problems.begin(), contents.problems.end());
-    return true;
-}
-
-bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error) {
-    uint64_t size = 0;
-    const OwnedFile file = openInputFile(path, size, error);
-    if (!file) return false;
-    std::string line;
-    for (int c = std::fgetc(file.get());; c = std::fgetc(file.get())) {
-        if (c == EOF || c == '\n') {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) names.push_back(line);
-            line.clear();
-            if (c == EOF) break;
-        } else {
-            line += static_cast<char>(c);
-        }
+    const std::optional<std::string> engine = engineFolderPath(folder.typed);
+    if (engine) {
+        folder.engine = *engine;
+        return true;
     }
-    if (std::ferror(file.get()) == 0) return true;
-    error = path + ": " + lastSystemError();
+    error = "the game folder " + typed + ": this system's code page cannot name it, so the updater could not either";
     return false;
 }

@@ -1,24 +1,13 @@
 #pragma once
-// Reading a game folder for patchtool build: its files in name order (those directly in it, or
-// every file below it, links to files and folders followed), its folders, and a list file that
-// gives another order.
+// The player's install that apply and check work on, given with --folder.
 
 #include <string>
-#include <vector>
 
-struct FolderContents {
-    // Paths relative to the folder, UTF-8, "/" between folders, each list sorted by its bytes.
-    std::vector<std::string> files;
-    std::vector<std::string> folders;  // every folder below it, empty ones too
-    // What a release cannot hold, one line each naming its path: a link that leads nowhere or into a
-    // loop of links, a link back to a folder that holds it, something that is neither a file nor a
-    // folder (a socket, a pipe, a device), a name that is not UTF-8.
-    std::vector<std::string> problems;
+// A game folder given with --folder: as typed, without trailing separators (the engine joins names
+// to it with one of its own), and as the engine's file calls take it (see engineFolderPath).
+struct GameFolder {
+    std::string typed;
+    std::string engine;
 };
-
-// Reads `folder`: the entries directly in it, or with `recursive` every one below it. False, with a
-// reason in `error`, when a folder cannot be read.
-bool readFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error);
-
-// Names from a list file, one per line (LF or CR LF), blank lines skipped.
-bool readNameList(const std::string& path, std::vector<std::string>& names, std::string& error);
+// False, with a reason in `error`, when it is no folder or the system's code page cannot name it.
+bool readGameFolder(const std::string& typed, GameFolder& folder, std::string& error);

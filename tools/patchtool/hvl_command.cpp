@@ -138,8 +138,8 @@ int runMake(const ParsedArguments& arguments) {
         printError(command, error);
         return exitFailed;
     }
-    std::printf("%s: version %s, %zu records, %zu bytes\n", out.c_str(), versionName(version), records.size(),
-                list->size());
+    std::printf("%s: version %s, %s, %zu bytes\n", out.c_str(), versionName(version),
+                countOf(records.size(), "record", "records").c_str(), list->size());
     return exitOk;
 }
 

@@ -24,7 +24,8 @@ void printToolHelp() {
     for (const Command* command : commands) std::printf("  %-11s %s\n", command->name, command->summary);
     std::printf(
         "\n"
-        "'patchtool COMMAND --help' or 'patchtool help COMMAND' describes a command;\n"
+        "'patchtool COMMAND --help' or 'patchtool help COMMAND' gives a command's options; 'man patchtool'\n"
+        "describes every command, option, step of a failed run and refusal of build in full.\n"
         "'patchtool --version' prints the version and the commit it was built from.\n"
         "Exit status: 0 on success, 1 when the work failed, 2 when the command line is wrong.\n");
 }
@@ -39,6 +40,7 @@ const Command* findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    useUtf8Console();
     const std::vector<std::string> arguments = commandLineArguments(argc, argv);
     if (arguments.size() < 2) return usageError("", "no command given");
     const std::string& first = arguments[1];

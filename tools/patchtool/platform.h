@@ -41,6 +41,12 @@ bool moveOver(const std::string& from, const std::string& to);
 std::optional<std::string> engineFilePath(const std::string& path);
 std::optional<std::string> engineFolderPath(const std::string& folder);
 
+// Lets the console show what patchtool prints, UTF-8, for as long as it runs. On Windows the
+// console's output code page (the ANSI one, 932 on a Japanese PC) becomes UTF-8 and is set back
+// when patchtool ends, however it ends: its return, an exit, or Ctrl-C. POSIX terminals take
+// UTF-8 as they are.
+void useUtf8Console();
+
 // True when the stream is a terminal (progress lines are shown only there).
 bool isTerminal(std::FILE* stream);
 // Switches a standard stream to binary, so that no byte of a file read from it is translated.

@@ -74,6 +74,8 @@ std::optional<std::string> engineFilePath(const std::string& path) { return path
 
 std::optional<std::string> engineFolderPath(const std::string& folder) { return folder + "/"; }
 
+void useUtf8Console() {}
+
 bool isTerminal(std::FILE* stream) { return ::isatty(fileno(stream)) != 0; }
 
 void setBinaryMode(std::FILE*) {}

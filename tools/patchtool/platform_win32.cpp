@@ -10,6 +10,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tools/patchtool/name_encoding.h"
@@ -45,6 +47,29 @@ std::optional<std::string> fromWide(UINT to, const std::wstring& wide) {
 }
 
 std::wstring widePath(const std::string& utf8) { return toWide(CP_UTF8, utf8).value_or(L""); }
+
+// The console's output code page before patchtool set it to UTF-8; 0 while it is unchanged.
+UINT consoleCodePageBefore = 0;
+
+void restoreConsoleCodePage() {
+    if (consoleCodePageBefore == 0) return;
+    SetConsoleOutputCP(consoleCodePageBefore);
+    consoleCodePageBefore = 0;
+}
+
+// At exit: what is still buffered goes out while the console still reads UTF-8, then the code page
+// goes back (the C runtime would flush the streams only after this).
+void restoreConsoleAtExit() {
+    std::fflush(nullptr);
+    restoreConsoleCodePage();
+}
+
+// Ctrl-C or a closed console, where no command stops the run itself: the code page goes back, and
+// the next handler (the system's) ends the process.
+BOOL WINAPI restoreConsoleOnSignal(DWORD) {
+    restoreConsoleCodePage();
+    return FALSE;
+}
 
 }  // namespace
 
@@ -89,6 +114,14 @@ uint32_t decodeDoubleByteCharacter(uint8_t lead, uint8_t trail) {
     wchar_t wide[2] = {};
     if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, pair, 2, wide, 2) != 1) return 0;
     return static_cast<uint16_t>(wide[0]);
+}
+
+void useUtf8Console() {
+    const UINT before = GetConsoleOutputCP();  // 0 without a console
+    if (before == 0 || before == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+    consoleCodePageBefore = before;
+    std::atexit(restoreConsoleAtExit);
+    SetConsoleCtrlHandler(restoreConsoleOnSignal, TRUE);
 }
 
 bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }

@@ -27,6 +27,10 @@ std::string resultCode(UpdateResult result) {
 
 std::string describeResult(UpdateResult result) { return resultName(result) + " (" + resultCode(result) + ")"; }
 
+std::string countOf(uint64_t count, const char* singular, const char* plural) {
+    return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
 std::string lowerHex(const uint8_t* bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";
     std::string text;

@@ -22,6 +22,9 @@ std::string resultName(UpdateResult result);
 std::string resultCode(UpdateResult result);
 std::string describeResult(UpdateResult result);
 
+// A count with its noun, which agrees with it: "1 file", "2 files", "0 entries".
+std::string countOf(uint64_t count, const char* singular, const char* plural);
+
 // Bytes as lower-case hex digits, two per byte.
 std::string lowerHex(const uint8_t* bytes, size_t count);
 

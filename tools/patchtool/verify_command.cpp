@@ -90,7 +90,7 @@ int run(const ParsedArguments& arguments) {
     if (!json) {
         std::printf("version list: %s", versionListLabel(list.version));
         if (list.version != VersionListVersion::None) {
-            std::printf(", %u records", list.count);
+            std::printf(", %s", countOf(list.count, "record", "records").c_str());
         } else if (listEntry) {
             std::printf(" (the entry %s is no readable version list)", shown(archive.entry(*listEntry).name).c_str());
         } else {
@@ -116,9 +116,9 @@ int run(const ParsedArguments& arguments) {
     if (json) {
         printJson({{"versionList", versionListLabel(list.version)}, {"entries", entries}});
     } else {
-        std::printf("%u entries: %u ok, %u mismatched, %u unverified, %u unreadable\n", archive.entryCount(),
-                    counts[RecordStatus::Ok], counts[RecordStatus::Mismatch], counts[RecordStatus::Unverified],
-                    counts[RecordStatus::Unreadable]);
+        std::printf("%s: %u ok, %u mismatched, %u unverified, %u unreadable\n",
+                    countOf(archive.entryCount(), "entry", "entries").c_str(), counts[RecordStatus::Ok],
+                    counts[RecordStatus::Mismatch], counts[RecordStatus::Unverified], counts[RecordStatus::Unreadable]);
     }
     const bool failed = counts[RecordStatus::Mismatch] + counts[RecordStatus::Unreadable] > 0;
     return failed ? exitFailed : exitOk;

@@ -1,4 +1,4 @@
-#include "tools/patchtool/file_comparison.h"
+#include "tools/patchtool/build/file_comparison.h"
 
 #include <cstring>
 

@@ -45,18 +45,11 @@ struct ReleaseComparison {
     // The version list: NEW's own file (`listFile`), or `records` to be made into one.
     std::string listFile;
     std::vector<VersionRecordSource> records;
-    std::string listNote;  // which list, and why
+    std::string listNote;               // which list, and why
+    bool uninstallListLeftOut = false;  // NEW holds an uninst.lst, which takes no part
     // Why no patch can be built, one line each; nothing is to be written then.
     std::vector<std::string> problems;
 };
-
-// True for a file at a release's top that takes no part in a patch: its version list (the patch
-// carries a list of the whole release instead) and its uninstall list (the player's is merged).
-bool isReleaseList(const std::string& path);
-
-// Why a release folder that holds no file but TLX.hvl and uninst.lst (a share not mounted, a copy not
-// made) gives no patch: it would install nothing and replace every player's version list.
-std::string nothingToCarry(const std::string& folder);
 
 // Compares the releases. False, with a reason in `error`, when a folder or file cannot be read.
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,

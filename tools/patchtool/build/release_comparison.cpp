@@ -1,4 +1,4 @@
-#include "tools/patchtool/release_comparison.h"
+#include "tools/patchtool/build/release_comparison.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,13 +9,16 @@
 #include "engine/file_handle.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
-#include "engine/uninstall_list.h"
 #include "engine/version_list.h"
-#include "tools/patchtool/file_comparison.h"
+#include "tools/patchtool/build/file_comparison.h"
+#include "tools/patchtool/build/refusals.h"
+#include "tools/patchtool/build/release_folder.h"
+#include "tools/patchtool/build/release_lists.h"
+#include "tools/patchtool/build/run_names.h"
 #include "tools/patchtool/files.h"
-#include "tools/patchtool/game_folder.h"
 #include "tools/patchtool/name_encoding.h"
 #include "tools/patchtool/progress_line.h"
+#include "tools/patchtool/report.h"
 
 namespace {
 
@@ -39,6 +42,7 @@ struct Release {
     std::set<std::string> folders{""};
     std::map<std::string, const ReleaseFile*> byFolded;
     std::string ownList;  // the release's TLX.hvl, when it has one
+    bool hasUninstallList = false;
 };
 
 // A relative path as the updater spells a record's name: code page 932, "\" between folders; empty
@@ -62,19 +66,16 @@ bool isFolded(const ReleaseFile& file, const char* name) {
     return file.path.find('/') == std::string::npos && file.folded == foldedName(name);
 }
 
-bool isListFile(const ReleaseFile& file) {
-    return isFolded(file, versionListName) || isFolded(file, uninstallListName);
-}
-
 bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
     FolderContents contents;
-    if (!readFolder(folder, true, contents, error)) return false;
+    if (!readReleaseFolder(folder, true, contents, error)) return false;
     release.folder = folder;
     problems.insert(problems.end(), contents.problems.begin(), contents.problems.end());
     for (const std::string& path : contents.files) {
         ReleaseFile file = describe(path);
         if (isFolded(file, versionListName)) release.ownList = folder + "/" + path;
-        if (!isListFile(file)) release.files.push_back(file);
+        release.hasUninstallList = release.hasUninstallList || isReleaseUninstallList(path);
+        if (!isReleaseList(path)) release.files.push_back(file);
     }
     for (const std::string& path : contents.folders) release.folders.insert(foldedName(recordNameOf(path)));
     for (const ReleaseFile& file : release.files) {
@@ -83,8 +84,9 @@ bool readRelease(const std::string& folder, Release& release, std::vector<std::s
     return true;
 }
 
-void addProblem(ReleaseComparison& comparison, const std::string& problem) {
-    comparison.problems.push_back("cannot carry " + problem);
+void addProblem(ReleaseComparison& comparison, const std::string& subject, const char* reason,
+                const std::string& detail = "") {
+    comparison.problems.push_back(refused(subject, reason, detail));
 }
 
 // What the updater could not take from NEW's records: names code page 932 cannot hold, too long for
@@ -93,12 +95,12 @@ void findNameProblems(const Release& release, ReleaseComparison& comparison) {
     std::set<std::string> folded;
     for (const ReleaseFile& file : release.files) {
         if (file.recordName.empty()) {
-            addProblem(comparison, file.path + ": has characters that code page 932 cannot hold");
+            addProblem(comparison, file.path, refusal::notCodePage932);
         } else if (file.recordName.size() > maxVersionRecordName(VersionListVersion::V2)) {
-            addProblem(comparison, file.path + ": longer than a version list record holds");
+            addProblem(comparison, file.path, refusal::tooLongForRecord);
         }
         if (!file.folded.empty() && !folded.insert(file.folded).second) {
-            addProblem(comparison, file.path + ": NEW holds another file that Windows takes for the same one");
+            addProblem(comparison, file.path, refusal::oneFileTwice, "NEW holds another of this name, case aside");
         }
     }
 }
@@ -117,49 +119,37 @@ std::string basesWithoutFolder(const ReleaseFile& file, const std::vector<Releas
 void findProblems(const std::vector<const ReleaseFile*>& chosen, const std::vector<Release>& bases,
                   ReleaseComparison& comparison) {
     const uint32_t longestEntry = layoutInfo(ArchiveLayout::Current).nameField - 1;
-    std::map<std::string, const ReleaseFile*> byEntry, byTarget;
+    std::map<std::string, const ReleaseFile*> byEntry;
     for (const ReleaseFile* file : chosen) {
         const std::string& name = file->path;
         if (file->recordName.empty()) continue;  // listed with the records
         if (!isSafeTargetName(file->recordName.c_str(), codePage932) || file->folded.empty()) {
-            addProblem(comparison, name +
-                                       ": a name the updater refuses (a reserved name, a part ending in '.' or a "
-                                       "space, or one of <>\"|?*:)");
+            addProblem(comparison, name, refusal::refusedName,
+                       "a reserved name, a part ending in '.' or a space, or one of <>\"|?*:");
             continue;
         }
         if (file->entryName.size() > longestEntry) {
-            addProblem(comparison, name + ": its name is longer than the patch's index holds");
+            addProblem(comparison, name, refusal::tooLongForIndex, "its last name is carried");
         }
-        if (foldedName(file->entryName) == foldedName(versionListName) ||
-            file->folded == foldedName(versionListPruneName) ||
-            file->folded == foldedName(uninstallListTemporaryName)) {
-            addProblem(comparison, name + ": named like a file the updater writes itself");
+        if (foldedName(file->entryName) == foldedName(versionListName)) {
+            addProblem(comparison, name, refusal::versionListEntry, "the updater would take it for the version list");
         }
         const std::string lacking = basesWithoutFolder(*file, bases);
         if (!lacking.empty()) {
-            addProblem(comparison, name + ": its folder is not in " + (bases.size() == 1 ? "OLD" : lacking) +
-                                       ", and the updater creates no folders" +
-                                       (bases.size() == 1 ? "" : " (leave out those bases, or build them a patch)"));
+            addProblem(comparison, name, refusal::folderMissing,
+                       "its folder is not in " + (bases.size() == 1 ? "OLD" : lacking) +
+                           ", and the updater creates no folders" +
+                           (bases.size() == 1 ? "" : ": leave out those bases, or build them a patch"));
         }
         const auto [entry, newEntry] = byEntry.emplace(foldedName(file->entryName), file);
         if (!newEntry) {
-            addProblem(comparison, entry->second->path + " and " + name + ": both would be carried under the name " +
-                                       name.substr(name.rfind('/') + 1) +
-                                       ", and the updater would install both in one place");
-        }
-        byTarget.emplace(file->folded, file);
-    }
-    for (const auto& [folded, file] : byTarget) {
-        if (byTarget.count(folded + ".tmp") != 0) {
-            addProblem(comparison,
-                       file->path + ": another chosen file is named like its staging file " + file->path + ".tmp");
+            addProblem(comparison, entry->second->path + " and " + name, refusal::oneName,
+                       name.substr(name.rfind('/') + 1) + ": the updater would install both in one place");
         }
     }
     if (chosen.size() + 1 > maxArchiveEntries) {
-        addProblem(comparison, std::to_string(chosen.size()) +
-                                   " changed and new files: with the version list they make " +
-                                   std::to_string(chosen.size() + 1) + " entries; a patch holds at most " +
-                                   std::to_string(maxArchiveEntries));
+        addProblem(comparison, std::to_string(chosen.size()) + " changed and new files", refusal::tooManyEntries,
+                   "with the version list they make " + std::to_string(chosen.size() + 1) + " entries");
     }
 }
 
@@ -262,19 +252,12 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 
 }  // namespace
 
-bool isReleaseList(const std::string& path) { return isListFile(describe(path)); }
-
-std::string nothingToCarry(const std::string& folder) {
-    return folder +
-           " holds no file but its TLX.hvl and uninst.lst: a patch of it would install nothing and replace every "
-           "player's version list (is the release there?)";
-}
-
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
                      ReleaseComparison& comparison, std::string& error) {
     Release release;
     std::vector<Release> bases(baseFolders.size());
     if (!readRelease(newFolder, release, comparison.problems, error)) return false;
+    comparison.uninstallListLeftOut = release.hasUninstallList;
     for (size_t b = 0; b < bases.size(); ++b) {
         if (!readRelease(baseFolders[b], bases[b], comparison.problems, error)) return false;
     }
@@ -291,11 +274,18 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
         }
     }
     if (chosen.empty()) {
-        comparison.problems.push_back("no patch is needed: every file of " + newFolder +
-                                      " is the same in every base (TLX.hvl and uninst.lst take no part)");
+        comparison.problems.push_back(refused(newFolder, refusal::noPatchNeeded,
+                                              "every file is the same in every base; TLX.hvl and uninst.lst take "
+                                              "no part"));
         return true;
     }
     findProblems(chosen, bases, comparison);
+    std::vector<NamedFile> files, installed;
+    for (const ReleaseFile& file : release.files) files.push_back({file.path, file.folded});
+    for (const ReleaseFile* file : chosen) installed.push_back({file->path, file->folded});
+    installed.push_back({versionListName, foldedName(versionListName)});
+    const std::vector<std::string> clashes = filesAtRunNames(files, installed);
+    comparison.problems.insert(comparison.problems.end(), clashes.begin(), clashes.end());
 
     const std::string mismatch = release.ownList.empty() ? "" : ownListMismatch(release.ownList, release.files, chosen);
     if (!release.ownList.empty() && mismatch.empty()) {
@@ -304,7 +294,7 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
         return true;
     }
     comparison.records = orderedRecords(release.files, chosen);
-    comparison.listNote = "made for NEW's " + std::to_string(release.files.size()) + " files (" +
+    comparison.listNote = "made for NEW's " + countOf(release.files.size(), "file", "files") + " (" +
                           (release.ownList.empty() ? "NEW has no TLX.hvl" : "NEW's TLX.hvl is not used: " + mismatch) +
                           ")";
     return true;

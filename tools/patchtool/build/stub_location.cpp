@@ -1,4 +1,4 @@
-#include "tools/patchtool/stub_location.h"
+#include "tools/patchtool/build/stub_location.h"
 
 #include <filesystem>
 #include <utility>
