@@ -22,7 +22,6 @@ namespace {
 
 // "をインストール中" in code page 932: the file label reads "<target name>をインストール中".
 constexpr char labelSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
-constexpr char stagingSuffix[] = ".tmp";
 constexpr uint32_t fileBarMaximum = 65535;
 
 // The run's view of its host, with the display steps skipped for absent controls.

@@ -20,6 +20,7 @@ using TargetNameList = const char**;
 // Staging files are "<folder>\<target>.tmp", targets "<folder>\<target>"; paths and the label text
 // are composed in buffers of this size.
 inline constexpr uint32_t runPathBufferSize = 260;
+inline constexpr char stagingSuffix[] = ".tmp";
 // Entries are copied through one buffer of this size. The fuzz build makes it small, so that short
 // inputs reach the copy loop's later chunks and its stop checks between them.
 #ifndef VENNHOLT_RUN_CHUNK_SIZE
