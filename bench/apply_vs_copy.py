@@ -7,26 +7,35 @@ reports the peak memory of the apply above an idle patchtool.
 
 PATCHTOOL should be an optimised build without sanitizers (build/native-release). The payload is
 N MiB of random data split over a few files, with a version list, in a folder under /tmp.
+
+The disk of a shared machine stalls for seconds at random, so each side alone swings widely from
+one run to the next. Each round therefore times the apply right beside each copy, and the ratios
+are the medians of the rounds' own ratios.
 """
 import argparse
 import os
-import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
 
-def best_of(repeat, action):
-    times = []
+def timed(action):
+    # Each run starts with nothing waiting to be written back, so that none pays for another's
+    # dirty pages.
+    os.sync()
+    start = time.perf_counter()
+    action()
+    return time.perf_counter() - start
+
+
+def paired_rounds(repeat, apply, copies):
+    """Per round, the apply's time and each copy's, taken one right after the other."""
+    rounds = []
     for _ in range(repeat):
-        # Each run starts with nothing waiting to be written back, so that neither pays for the
-        # other's dirty pages.
-        os.sync()
-        start = time.perf_counter()
-        action()
-        times.append(time.perf_counter() - start)
-    return min(times)
+        rounds.append([timed(apply), *(timed(copy) for copy in copies)])
+    return rounds
 
 
 MEASURE = """
@@ -48,7 +57,7 @@ def main():
     parser.add_argument("patchtool")
     parser.add_argument("--mib", type=int, default=64)
     parser.add_argument("--files", type=int, default=4)
-    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--repeat", type=int, default=7)
     options = parser.parse_args()
 
     with tempfile.TemporaryDirectory(dir="/tmp") as work:
@@ -92,21 +101,21 @@ def main():
         def dd():
             copy_and_rename("sh", "-c", 'exec dd if="$0" of="$1" bs=1M status=none')
 
+        copies = {"cp + rename": cp, "dd 1 MiB + rename": dd}
         apply()  # warm the caches
-        cp()
-        dd()
-        apply_seconds = best_of(options.repeat, apply)
-        copy_seconds = best_of(options.repeat, cp)
-        dd_seconds = best_of(options.repeat, dd)
+        for copy in copies.values():
+            copy()
+        rounds = paired_rounds(options.repeat, apply, list(copies.values()))
         idle = peak_rss_kib([options.patchtool, "--help"])
         peak = peak_rss_kib([options.patchtool, "apply", patch, "--folder", folder])
         size = sum(os.path.getsize(path) for path in sources)
-        print(f"payload: {size / (1 << 20):.1f} MiB in {len(files)} entries")
-        print(f"patchtool apply:      {apply_seconds * 1000:8.1f} ms  ({size / apply_seconds / 1e9:.2f} GB/s)")
-        print(f"cp + rename:          {copy_seconds * 1000:8.1f} ms  ({size / copy_seconds / 1e9:.2f} GB/s)")
-        print(f"dd 1 MiB + rename:    {dd_seconds * 1000:8.1f} ms  ({size / dd_seconds / 1e9:.2f} GB/s)")
-        print(f"ratio apply / cp:     {apply_seconds / copy_seconds:8.2f}")
-        print(f"ratio apply / dd:     {apply_seconds / dd_seconds:8.2f}")
+        print(f"payload: {size / (1 << 20):.1f} MiB in {len(files)} entries, {options.repeat} paired rounds")
+        for index, name in enumerate(["patchtool apply", *copies], start=0):
+            seconds = statistics.median(times[index] for times in rounds)
+            print(f"{name + ':':22}{seconds * 1000:8.1f} ms median  ({size / seconds / 1e9:.2f} GB/s)")
+        for index, name in enumerate(copies, start=1):
+            ratio = statistics.median(times[0] / times[index] for times in rounds)
+            print(f"ratio apply / {name.split(' + ')[0] + ':':9}{ratio:6.2f}  (median of the rounds' ratios)")
         print(f"peak memory: idle {idle} KiB, apply {peak} KiB, above idle {peak - idle} KiB")
     return 0
 

@@ -8,11 +8,15 @@
 //
 // Sharing: a reader lets other readers in and keeps writers out; a writer is exclusive and
 // creates a new file: it fails when anything stands at the name, a link included, so that nothing
-// is ever written through a name someone else put there (clearName makes the name free first). The operations read,
-// write, seek and size do not look at the state: on a closed object they fail as the system fails them (0, 0, false,
+// is ever written through a name someone else put there (clearName makes the name free first).
+// Both open a file either by its path or as a name inside a folder the caller holds open, relative
+// to that folder's handle and without following a link. The operations read, write, seek and size
+// do not look at the state: on a closed object they fail as the system fails them (0, 0, false,
 // 0xFFFFFFFF).
 
 #include <cstdint>
+
+class FolderHandle;
 
 class FileHandle {
 public:
@@ -23,9 +27,14 @@ public:
 
     // Opens an existing file for reading. Fails at once, opening nothing, when already open.
     bool openRead(const char* path);
+    // The same for the file `name` (one component) in `folder`; a link there is not followed.
+    bool openRead(const FolderHandle& folder, const char* name);
     // Creates a new file for exclusive writing, following no link; fails when anything stands at
-    // `path`. The handle may also delete the file (deleteOpenFile). Fails at once when already open.
+    // `path`. The handle may also delete or move the file (deleteOpenFile, moveOpenFile). Fails at
+    // once when already open.
     bool openWrite(const char* path);
+    // The same for the new file `name` (one component) in `folder`.
+    bool openWrite(const FolderHandle& folder, const char* name);
 
     // One read of at most count bytes; the bytes moved, 0 on failure or at end of file.
     uint32_t read(void* destination, uint32_t count);

@@ -1,9 +1,10 @@
 #include "engine/own_file.h"
 
 #include "engine/file_handle.h"
+#include "engine/file_system.h"
 
-OwnFileFailure createOwnFile(FileHandle& file, const char* path, const ResolvedFolder& folder) {
-    switch (clearName(path)) {
+OwnFileFailure createOwnFile(FileHandle& file, const FolderHandle& folder, const char* name) {
+    switch (clearName(folder, name)) {
         case NameClearing::Free:
             break;
         case NameClearing::Folder:
@@ -11,25 +12,5 @@ OwnFileFailure createOwnFile(FileHandle& file, const char* path, const ResolvedF
         case NameClearing::Kept:
             return OwnFileFailure::Remove;
     }
-    if (!file.openWrite(path)) return OwnFileFailure::Open;
-    if (liesInside(file, folder)) return OwnFileFailure::None;
-    deleteOpenFile(file);
-    refuse(Refusal::SymbolicLink);
-    return OwnFileFailure::Outside;
-}
-
-bool openInstalledList(FileHandle& file, const char* path) {
-    if (!file.openRead(path)) return false;
-    if (isPlainFile(file, path)) return true;
-    file.close();
-    NameState state{};
-    inspectName(path, state);
-    return refuse(state.kind == NameKind::HardLinked ? Refusal::HardLink : Refusal::SymbolicLink);
-}
-
-bool createTemporaryFile(FileHandle& file, const char* path, const ResolvedFolder& folder, RewriteFailure* failure) {
-    const OwnFileFailure created = createOwnFile(file, path, folder);
-    if (created == OwnFileFailure::None) return true;
-    if (failure != nullptr && created != OwnFileFailure::Open) failure->temporary = created;
-    return failedCall(failure);
+    return file.openWrite(folder, name) ? OwnFileFailure::None : OwnFileFailure::Open;
 }

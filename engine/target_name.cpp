@@ -72,6 +72,22 @@ bool foldTargetName(char* folded, uint32_t size, const char* name, const char* s
     return true;
 }
 
+uint32_t componentLength(const char* name, const CodePage& codePage) {
+    const char* p = name;
+    while (*p != '\0' && !isSeparator(*p))
+        p += codePage.isLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0' ? 2 : 1;
+    return static_cast<uint32_t>(p - name);
+}
+
+const char* lastComponent(const char* name, const CodePage& codePage) {
+    const char* last = name;
+    for (const char* p = name; p[componentLength(p, codePage)] != '\0';) {
+        p += componentLength(p, codePage) + 1;
+        last = p;
+    }
+    return last;
+}
+
 bool composePath(char* buffer, uint32_t size, const char* folder, const char* name, const char* suffix) {
     return joinText(buffer, size, {folder, "\\", name, suffix});
 }

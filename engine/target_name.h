@@ -20,6 +20,12 @@ bool isSafeTargetName(const char* name, const CodePage& codePage = systemCodePag
 bool foldTargetName(char* folded, uint32_t size, const char* name, const char* suffix,
                     const CodePage& codePage = systemCodePage);
 
+// The length of the first component of `name`: its bytes up to the first "\" or "/" (double-byte
+// characters of `codePage` as units), or up to its end.
+uint32_t componentLength(const char* name, const CodePage& codePage = systemCodePage);
+// The last component of `name`, split as componentLength splits it; points into `name`.
+const char* lastComponent(const char* name, const CodePage& codePage = systemCodePage);
+
 // Writes "<folder>\<name><suffix>" into `buffer` of `size` bytes; false, leaving the buffer
 // undefined, when it would not fit with its NUL.
 bool composePath(char* buffer, uint32_t size, const char* folder, const char* name, const char* suffix);

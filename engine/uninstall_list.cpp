@@ -6,7 +6,9 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
-#include "engine/own_file.h"
+#include "engine/folder_handle.h"
+#include "engine/installed_list.h"
+#include "engine/list_rewrite.h"
 #include "engine/text_join.h"
 
 namespace {
@@ -123,12 +125,12 @@ const char* lineEnd(const char* line) {
 }
 
 // The whole list as a NUL-terminated text ending at its first NUL byte, or nullptr when the file
-// is missing, a link or a file other names share, empty or of unknown size, or does not read
-// completely: bytes that were not read never reach the parser, so a partial list is never written
-// back. The code of a call that failed goes to `failure`.
-char* readListText(const char* path, RewriteFailure* failure) {
+// is missing, a link, a file other names share or read-only, empty or of unknown size, or does not
+// read completely: bytes that were not read never reach the parser, so a partial list is never
+// written back. The code of a call that failed goes to `failure`.
+char* readListText(const FolderHandle& folder, RewriteFailure* failure) {
     FileHandle file;
-    if (!openInstalledList(file, path)) {
+    if (!openInstalledList(file, folder, uninstallListName)) {
         failedCall(failure);
         return nullptr;
     }
@@ -184,32 +186,6 @@ bool appendLines(OutputText& output, const UninstallList& list) {
     return true;
 }
 
-// Writes the bytes to the temporary file, a new file of the run's own inside `folder`, and moves
-// it over the target in one step. On failure the temporary file the rewrite created is removed
-// again and the target is as it was, and the code of the call that failed goes to `failure`. A
-// read-only target is refused before anything is written, with the code of access denied: Windows
-// would refuse the move, and no environment may replace it.
-bool replaceFile(const char* target, const char* temporary, const ResolvedFolder& folder, const char* bytes,
-                 uint32_t count, RewriteFailure* failure) {
-    if (isReadOnlyFile(target)) {
-        refuse(Refusal::AccessDenied);
-        return failedCall(failure);
-    }
-    FileHandle file;
-    if (!createTemporaryFile(file, temporary, folder, failure)) return false;
-    clearSystemErrorCode();
-    if (file.write(bytes, count) != count) {
-        failedCall(failure);
-        deleteOpenFile(file);
-        return false;
-    }
-    file.close();
-    if (moveReplacing(temporary, target)) return true;
-    failedCall(failure);
-    clearName(temporary);
-    return false;
-}
-
 }  // namespace
 
 bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& dollar) {
@@ -237,16 +213,15 @@ bool addUninstallNames(const char* const* names, UninstallList& plain) {
     return true;
 }
 
-bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
-                        const ResolvedFolder& folder, RewriteFailure* failure) {
-    char temporary[uninstallPathBufferSize];
-    if (!joinText(temporary, sizeof temporary, {path, uninstallListTemporarySuffix})) return false;
+bool writeUninstallList(const FolderHandle& folder, const UninstallList& plain, const UninstallList& dollar,
+                        RewriteFailure* failure) {
     OutputText output{new (std::nothrow) char[uninstallOutputInitialCapacity], uninstallOutputInitialCapacity, 0};
     if (output.bytes == nullptr) return false;
     bool written = appendLines(output, plain) && appendLines(output, dollar);
     if (written) {
         output.bytes[output.used] = '\0';
-        written = replaceFile(path, temporary, folder, output.bytes, output.used + 1, failure);
+        written = replaceInstalledList(folder, uninstallListName, uninstallListTemporaryName,
+                                       {{output.bytes, output.used + 1}}, failure);
     }
     delete[] output.bytes;
     return written;
@@ -263,25 +238,23 @@ void releaseUninstallList(UninstallList& list) {
     list = UninstallList{};
 }
 
-bool mergeUninstallList(const char* folder, const char* const* names, const ResolvedFolder* resolvedFolder,
-                        RewriteFailure* failure) {
+bool mergeUninstallList(const FolderHandle& folder, const char* const* names, RewriteFailure* failure) {
     if (failure != nullptr) *failure = {};
-    char path[uninstallPathBufferSize];
-    if (!joinText(path, sizeof path, {folder, "\\", uninstallListName})) return false;
-    char* text = readListText(path, failure);
+    char* text = readListText(folder, failure);
     if (text == nullptr) return false;
     UninstallList plain{};
     UninstallList dollar{};
     bool merged = parseUninstallText(text, plain, dollar);
     delete[] text;
-    ResolvedFolder resolved;
-    if (resolvedFolder == nullptr) {
-        resolveFolder(folder, resolved);
-        resolvedFolder = &resolved;
-    }
-    merged =
-        merged && addUninstallNames(names, plain) && writeUninstallList(path, plain, dollar, *resolvedFolder, failure);
+    merged = merged && addUninstallNames(names, plain) && writeUninstallList(folder, plain, dollar, failure);
     releaseUninstallList(plain);
     releaseUninstallList(dollar);
     return merged;
+}
+
+bool mergeUninstallList(const char* folder, const char* const* names) {
+    char path[uninstallPathBufferSize];
+    FolderHandle opened;
+    return joinText(path, sizeof path, {folder, "\\", uninstallListTemporaryName}) && openFolder(opened, folder) &&
+           mergeUninstallList(opened, names);
 }

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-struct ResolvedFolder;
+class FolderHandle;
 struct RewriteFailure;
 
 // One line of a list: its text after lower-casing, owned and NUL-terminated.
@@ -36,34 +36,33 @@ struct UninstallList {
 // Lines and names are worked on in a buffer of this size, so that one of up to 779 bytes needs no
 // allocation. Longer ones are kept whole in a buffer of their own size, never cut.
 inline constexpr uint32_t uninstallLineBufferSize = 780;
-// The list's path, "<folder>\uninst.lst", and the path of the temporary file the rewrite goes
-// through, "<folder>\uninst.lst.new", are formed in buffers of this size. A folder too long for
-// them makes the merge fail without touching anything.
+// The list's path, "<folder>\uninst.lst", and that of the temporary file the rewrite goes through,
+// "<folder>\uninst.lst.new", must fit a buffer of this size. A folder too long for them makes the
+// merge fail without touching anything.
 inline constexpr uint32_t uninstallPathBufferSize = 780;
 // The list in the install folder, and the temporary file next to it through which the merge
 // rewrites it.
 inline constexpr char uninstallListName[] = "uninst.lst";
-inline constexpr char uninstallListTemporarySuffix[] = ".new";
 inline constexpr char uninstallListTemporaryName[] = "uninst.lst.new";
 // The first capacity of the buffer in which the rewritten text is assembled; it doubles as needed.
 inline constexpr uint32_t uninstallOutputInitialCapacity = 0x10000;
 
-// Reads folder\uninst.lst, adds every name of `names` (an array of NUL-terminated names ended by a
-// null pointer; it may hold only the null pointer) that the list does not hold yet, and writes
-// the list back through "uninst.lst.new", a new file of the run's own inside `resolvedFolder` (the
-// install folder as it resolved when the run started; resolved now when not given). True when the
-// list was read, merged and completely written.
+// Reads uninst.lst in the install folder `folder`, adds every name of `names` (an array of
+// NUL-terminated names ended by a null pointer; it may hold only the null pointer) that the list
+// does not hold yet, and writes the list back through "uninst.lst.new", a new file of the run's own.
+// True when the list was read, merged and completely written.
 //
 // False, with the list left byte for byte as it was and no temporary file of the merge left
-// behind, when the list is missing, a link or a file other names share (it is not read then), or
-// empty, its size cannot be determined, a read brings fewer bytes than its size, memory runs out,
-// the folder is too long, the temporary file cannot be made a file of the run's own, or the list
-// cannot be replaced (it is read-only, or another program holds it open). The list is never
-// created. When `failure` is given it receives the system's code of the call that failed (a
-// read-only list counts as access denied, a link as a refusal), or 0 when no call failed, and
-// whether the temporary file could not be made a file of the run's own.
-bool mergeUninstallList(const char* folder, const char* const* names, const ResolvedFolder* resolvedFolder = nullptr,
-                        RewriteFailure* failure = nullptr);
+// behind, when the list is missing, a link, a file other names share or read-only (it is not read
+// then), or empty, its size cannot be determined, a read brings fewer bytes than its size, memory
+// runs out, the temporary file cannot be made a file of the run's own, or the list cannot be
+// replaced (another program holds it open). The list is never created. When `failure` is given it
+// receives the system's code of the call that failed (a read-only list counts as access denied, a
+// link as a refusal), or 0 when no call failed, and where making the temporary file failed.
+bool mergeUninstallList(const FolderHandle& folder, const char* const* names, RewriteFailure* failure = nullptr);
+// The same on the folder at `folder`, opened for this call; false, touching nothing, when the list's
+// paths would not fit their buffer.
+bool mergeUninstallList(const char* folder, const char* const* names);
 
 // Splits a NUL-terminated text into lines and appends each line that is new to its list: lines
 // whose first byte after the leading blanks is "$" to `dollar`, all others to `plain`. A line
@@ -79,13 +78,11 @@ bool parseUninstallText(const char* text, UninstallList& plain, UninstallList& d
 // line written reads back as written. False when memory runs out.
 bool addUninstallNames(const char* const* names, UninstallList& plain);
 
-// Replaces the file at `path` with every line of `plain`, then every line of `dollar`, each
-// followed by LF, and one NUL at the end. The text goes to "<path>.new" first, a new file of the
-// run's own inside `folder`, which is then moved over `path` in one step; on any failure a file it
-// created is deleted and `path` is unchanged, and the code of a call that failed goes to `failure`
-// when it is given.
-bool writeUninstallList(const char* path, const UninstallList& plain, const UninstallList& dollar,
-                        const ResolvedFolder& folder, RewriteFailure* failure = nullptr);
+// Replaces uninst.lst in `folder` with every line of `plain`, then every line of `dollar`, each
+// followed by LF, and one NUL at the end, through its temporary file (replaceInstalledList); on any
+// failure the list is unchanged, and `failure`, when given, tells why.
+bool writeUninstallList(const FolderHandle& folder, const UninstallList& plain, const UninstallList& dollar,
+                        RewriteFailure* failure = nullptr);
 
 // Releases every line and the index; the list is then empty and can be used again.
 void releaseUninstallList(UninstallList& list);

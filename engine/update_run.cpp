@@ -8,6 +8,9 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/folder_handle.h"
+#include "engine/folder_walk.h"
+#include "engine/list_rewrite.h"
 #include "engine/own_file.h"
 #include "engine/payload_archive.h"
 #include "engine/target_name.h"
@@ -19,7 +22,6 @@ namespace {
 
 // "をインストール中" in code page 932: the file label reads "<target name>をインストール中".
 constexpr char labelSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
-constexpr char stagingSuffix[] = ".tmp";
 constexpr uint32_t fileBarMaximum = 65535;
 
 // The run's view of its host, with the display steps skipped for absent controls.
@@ -84,41 +86,49 @@ void recordFailure(UpdateRunReport* report, RunStep step, const char* name, uint
     report->systemError = systemError;
 }
 
-// The step at which creating a file of the run's own failed: a name that could not be removed and
-// a file outside the folder have steps of their own; any other failure is `otherwise`'s.
-RunStep creationStep(OwnFileFailure failure, RunStep otherwise) {
-    switch (failure) {
-        case OwnFileFailure::Remove:
-            return RunStep::Remove;
-        case OwnFileFailure::Outside:
-            return RunStep::Outside;
-        case OwnFileFailure::None:
-        case OwnFileFailure::Open:
-            break;
-    }
-    return otherwise;
+// The step at which making a file of the run's own failed: a name that could not be removed has a
+// step of its own; a failed creation is an open's.
+RunStep creationStep(OwnFileFailure failure) {
+    return failure == OwnFileFailure::Remove ? RunStep::Remove : RunStep::Open;
 }
 
 // Records a failed rewrite of a list: under the list's own step, or under the step of its
-// temporary file when that could not be made a file of the run's own.
+// temporary file when that is where it failed.
 void recordRewriteFailure(UpdateRunReport* report, RunStep step, const char* listName, const char* temporaryName,
                           const RewriteFailure& failure) {
-    const RunStep failed = creationStep(failure.temporary, step);
-    recordFailure(report, failed, failed == step ? listName : temporaryName, failure.systemError);
+    if (failure.temporary == OwnFileFailure::None) {
+        recordFailure(report, step, listName, failure.systemError);
+    } else {
+        recordFailure(report, creationStep(failure.temporary), temporaryName, failure.systemError);
+    }
 }
 
 enum class StepOutcome { Next, Stop };
 
+// Where an entry's files are: the folder that holds its target, opened when the run started, and the
+// target's last component, under which the entry is staged and moved in that folder.
+struct EntryPlace {
+    const FolderHandle* folder;  // null when the folder could not be opened: the entry fails at its turn
+    uint32_t folderError;        // then the system's code
+    const char* name;            // points into the target name
+};
+
 struct RunState {
     const char* folder;
-    const ResolvedFolder& resolvedFolder;  // the install folder as it resolved when the run started
     const Display& display;
     FileHandle& executable;
     const PayloadArchive& archive;
     const VersionList& versions;
     TargetNameList targets;
     const VersionRecord* records[maxArchiveEntries];  // each entry's version record, or null
-    uint32_t created;                                 // staging files created, entries 0 .. created - 1
+    // The install folder at 0, opened once when the run starts, and at i + 1 the subfolder that
+    // holds entry i's target, when no earlier entry's is the same.
+    FolderHandle folders[maxArchiveEntries + 1];
+    uint32_t installFolderError;  // the system's code when the install folder could not be opened
+    EntryPlace places[maxArchiveEntries];
+    // Each entry's staging file, held open from its creation to its move, so that no other program
+    // opens it meanwhile and nothing put at its name is ever taken for it.
+    FileHandle staging[maxArchiveEntries];
     uint8_t* chunk;
     UpdateResult& result;
     UpdateRunReport* report;
@@ -129,6 +139,12 @@ StepOutcome fail(RunState& run, RunStep step, const char* name, UpdateResult res
     run.result = result;
     recordFailure(run.report, step, name, systemError);
     return StepOutcome::Stop;
+}
+
+// "<name>.tmp": the staging name of a target's last component. Every staging path was judged to fit
+// the path buffer before anything was written, so its last component does too.
+void stagingName(char (&name)[runPathBufferSize], const EntryPlace& place) {
+    joinText(name, sizeof name, {place.name, stagingSuffix});
 }
 
 // Resolves every entry's target name and judges it, with every collision and path bound, before
@@ -156,12 +172,62 @@ StepOutcome resolveTargets(RunState& run) {
     return StepOutcome::Next;
 }
 
-// Stages entry i under its target name: copies it into "<folder>\<target>.tmp" while folding its
-// bytes into a check value, and verifies the copy. Next when the entry passed.
+// True when the folder parts of two targets name one folder, as Windows compares names.
+bool sameFolder(const char* target, const EntryPlace& place, const char* other, const EntryPlace& otherPlace) {
+    const auto length = static_cast<uint32_t>(place.name - target);
+    char folded[runPathBufferSize], otherFolded[runPathBufferSize];
+    return length == static_cast<uint32_t>(otherPlace.name - other) &&
+           foldTargetName(folded, sizeof folded, target, "") &&
+           foldTargetName(otherFolded, sizeof otherFolded, other, "") && std::memcmp(folded, otherFolded, length) == 0;
+}
+
+// Opens the install folder once, and the folder of every entry's target below it, before anything is
+// written. A folder on the way that is a link or junction fails the run here, with nothing staged
+// and nothing outside touched; one that cannot be opened (it is missing) fails its entry at its turn.
+StepOutcome openFolders(RunState& run) {
+    clearSystemErrorCode();
+    if (!openFolder(run.folders[0], run.folder)) run.installFolderError = systemErrorCode();
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        const char* target = run.targets[i];
+        EntryPlace& place = run.places[i];
+        place = {run.folders[0].isOpen() ? &run.folders[0] : nullptr, run.installFolderError, lastComponent(target)};
+        if (place.folder == nullptr) continue;
+        if (place.name == target) continue;  // in the install folder itself
+        const uint32_t earlier = [&] {
+            for (uint32_t j = 0; j < i; ++j) {
+                if (sameFolder(target, place, run.targets[j], run.places[j])) return j;
+            }
+            return i;
+        }();
+        if (earlier < i) {
+            place.folder = run.places[earlier].folder;
+            place.folderError = run.places[earlier].folderError;
+            continue;
+        }
+        clearSystemErrorCode();
+        const char* stopped = nullptr;
+        switch (openFolderPart(run.folders[0], target, run.folders[i + 1], stopped)) {
+            case SubfolderOpening::Opened:
+                place.folder = &run.folders[i + 1];
+                break;
+            case SubfolderOpening::Failed:
+                place = {nullptr, systemErrorCode(), place.name};
+                break;
+            case SubfolderOpening::LeadsOut:
+                return fail(run, RunStep::Outside, target, FileWriteFailed, systemErrorCode());
+        }
+    }
+    return StepOutcome::Next;
+}
+
+// Stages entry i under its target name: copies it into "<target>.tmp" in the target's folder while
+// folding its bytes into a check value, and verifies the copy. The staging file stays open. Next
+// when the entry passed.
 StepOutcome stageEntry(RunState& run, uint32_t i) {
     const Display& display = run.display;
     const ArchiveEntry entry = run.archive.entry(i);
     const char* target = run.targets[i];
+    const EntryPlace& place = run.places[i];
     const VersionRecord* record = run.records[i];
     clearSystemErrorCode();  // a position refused before any call fails none
     // A wrapped position names other bytes.
@@ -169,10 +235,8 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
         return fail(run, RunStep::Read, target, PayloadDamaged, systemErrorCode());
     }
 
-    char stagingPath[runPathBufferSize];
     char label[runPathBufferSize];
-    composePath(stagingPath, sizeof stagingPath, run.folder, target, stagingSuffix);  // bounds judged already
-    std::strcpy(label, target);
+    std::strcpy(label, target);  // bounds judged already
     std::strcat(label, labelSuffix);
     display.text(display.controls.label, label);
     display.position(display.controls.fileBar, 0);
@@ -180,38 +244,36 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
 
     // The staging file is a new file of the run's own: whatever stands at its name (a leftover of
     // an earlier run, or something planted) is removed as a name, never written through.
-    FileHandle staging;
-    const OwnFileFailure created = createOwnFile(staging, stagingPath, run.resolvedFolder);
+    if (place.folder == nullptr) return fail(run, RunStep::Open, target, FileWriteFailed, place.folderError);
+    FileHandle& staging = run.staging[i];
+    char name[runPathBufferSize];
+    stagingName(name, place);
+    const OwnFileFailure created = createOwnFile(staging, *place.folder, name);
     if (created != OwnFileFailure::None) {
-        return fail(run, creationStep(created, RunStep::Open), target, FileWriteFailed, systemErrorCode());
+        return fail(run, creationStep(created), target, FileWriteFailed, systemErrorCode());
     }
-    run.created = i + 1;
 
     CheckValue value;
     value.reset();
-    StepOutcome copied = StepOutcome::Next;
     for (uint32_t done = 0; done < entry.size;) {
-        if (display.stopRequested()) break;
+        if (display.stopRequested()) return StepOutcome::Stop;
         const uint32_t length = entry.size - done < runChunkSize ? entry.size - done : runChunkSize;
         clearSystemErrorCode();  // a read or write that comes back short may fail no call
         if (run.executable.read(run.chunk, length) < length) {
-            copied = fail(run, RunStep::Read, target, PayloadDamaged, systemErrorCode());
-            break;
+            return fail(run, RunStep::Read, target, PayloadDamaged, systemErrorCode());
         }
         value.update(run.chunk, length);
         clearSystemErrorCode();
         if (staging.write(run.chunk, length) < length) {
-            copied = fail(run, RunStep::Write, target, FileWriteFailed, systemErrorCode());
-            break;
+            return fail(run, RunStep::Write, target, FileWriteFailed, systemErrorCode());
         }
         done += length;
         display.position(display.controls.fileBar,
                          static_cast<uint32_t>(static_cast<uint64_t>(done) * fileBarMaximum / entry.size));
-        if (!display.pump()) break;
+        if (!display.pump()) return StepOutcome::Stop;
     }
-    staging.close();
 
-    if (copied == StepOutcome::Stop || display.stopRequested()) return StepOutcome::Stop;
+    if (display.stopRequested()) return StepOutcome::Stop;
     if (record != nullptr && std::memcmp(value.bytes(), record->checkValue, sizeof record->checkValue) != 0) {
         return fail(run, RunStep::Verify, target, PayloadDamaged, 0);
     }
@@ -220,63 +282,68 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
 }
 
 // True when every target can be replaced by a move, which the run finds out before the first one so
-// that no target is replaced when one cannot be: a folder, or a read-only file other names share
-// (its attribute, shared by every name, must not be cleared), fails. Records the first that cannot.
-bool canReplaceTargets(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
-    for (uint32_t i = 0; i < count; ++i) {
-        char targetPath[runPathBufferSize];
-        composePath(targetPath, sizeof targetPath, folder, targets[i], "");
+// that no target is replaced when one cannot be: a folder, a link that stands as a folder, or a
+// read-only file other names share (its attribute, shared by every name, must not be cleared),
+// fails. Records the first that cannot.
+bool canReplaceTargets(const RunState& run) {
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
         NameState state{};
-        if (!inspectName(targetPath, state)) continue;  // the move tells
-        if (state.kind == NameKind::Folder || (state.kind == NameKind::HardLinked && state.readOnly)) {
-            recordFailure(report, RunStep::Move, targets[i],
-                          refusalCode(state.kind == NameKind::Folder ? Refusal::Folder : Refusal::AccessDenied));
+        if (!inspectName(*run.places[i].folder, run.places[i].name, state)) continue;  // the move tells
+        const bool folder = state.kind == NameKind::Folder || state.kind == NameKind::LinkedFolder;
+        if (folder || (state.kind == NameKind::HardLinked && state.readOnly)) {
+            recordFailure(run.report, RunStep::Move, run.targets[i],
+                          refusalCode(folder ? Refusal::Folder : Refusal::AccessDenied));
             return false;
         }
     }
     return true;
 }
 
-// Moves every staging file over its target in index order; stops at the first failed move, which it
-// records, and moves nothing back. A target is replaced as a name: a link there is replaced itself,
-// and only a plain file of its own loses a read-only attribute first.
-bool commitEntries(const char* folder, const TargetNameList targets, uint32_t count, UpdateRunReport* report) {
-    if (!canReplaceTargets(folder, targets, count, report)) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        char stagingPath[runPathBufferSize];
-        char targetPath[runPathBufferSize];
-        composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix);
-        composePath(targetPath, sizeof targetPath, folder, targets[i], "");
-        resetFileAttributes(targetPath);
-        if (!moveReplacing(stagingPath, targetPath)) {
-            recordFailure(report, RunStep::Move, targets[i], systemErrorCode());
+// Moves every staging file over its target in index order, through the handle it was written with;
+// stops at the first failed move, which it records, and moves nothing back. A target is replaced as
+// a name: a link there is replaced itself, and only a plain file of its own loses a read-only
+// attribute first.
+bool commitEntries(RunState& run) {
+    if (!canReplaceTargets(run)) return false;
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        const EntryPlace& place = run.places[i];
+        char name[runPathBufferSize];
+        stagingName(name, place);
+        resetFileAttributes(*place.folder, place.name);
+        if (!moveOpenFile(run.staging[i], *place.folder, name, place.name)) {
+            recordFailure(run.report, RunStep::Move, run.targets[i], systemErrorCode());
             return false;
         }
-        if (report != nullptr) std::strcpy(report->installed[report->installedCount++], targets[i]);
+        if (run.report != nullptr) std::strcpy(run.report->installed[run.report->installedCount++], run.targets[i]);
     }
     return true;
 }
 
-// Removes the staging file of every entry whose staging file this run created; after a complete
-// commit each name is free already. A name is removed as a name, never through a link.
-void removeStagingFiles(const char* folder, const TargetNameList targets, uint32_t created) {
-    for (uint32_t i = 0; i < created; ++i) {
-        char stagingPath[runPathBufferSize];
-        if (composePath(stagingPath, sizeof stagingPath, folder, targets[i], stagingSuffix)) clearName(stagingPath);
+// Deletes, through its own handle, every staging file this run created and did not move.
+void removeStagingFiles(RunState& run) {
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        if (!run.staging[i].isOpen()) continue;
+        char name[runPathBufferSize];
+        stagingName(name, run.places[i]);
+        deleteOpenFile(run.staging[i], *run.places[i].folder, name);
     }
 }
 
 // Prunes the version list and merges the uninstall list after a complete commit; the result of the
 // merge. A failed merge is recorded rather than a failed pruning, which leaves the result as it is.
-UpdateResult updateLists(const char* folder, const ResolvedFolder& resolvedFolder, TargetNameList targets,
-                         UpdateRunReport* report) {
-    RewriteFailure pruning, merging;
-    const bool pruned = VersionList::pruneInstalled(folder, &resolvedFolder, &pruning);
-    if (!mergeUninstallList(folder, targets, &resolvedFolder, &merging)) {
-        recordRewriteFailure(report, RunStep::Merge, uninstallListName, uninstallListTemporaryName, merging);
+UpdateResult updateLists(const RunState& run) {
+    const FolderHandle& installFolder = run.folders[0];
+    if (!installFolder.isOpen()) {  // a payload without entries, for a folder that is not there
+        recordFailure(run.report, RunStep::Merge, uninstallListName, run.installFolderError);
         return UninstallListFailed;
     }
-    if (!pruned) recordRewriteFailure(report, RunStep::Prune, versionListName, versionListPruneName, pruning);
+    RewriteFailure pruning, merging;
+    const bool pruned = VersionList::pruneInstalled(installFolder, &pruning);
+    if (!mergeUninstallList(installFolder, run.targets, &merging)) {
+        recordRewriteFailure(run.report, RunStep::Merge, uninstallListName, uninstallListTemporaryName, merging);
+        return UninstallListFailed;
+    }
+    if (!pruned) recordRewriteFailure(run.report, RunStep::Prune, versionListName, versionListPruneName, pruning);
     return Ok;
 }
 
@@ -290,14 +357,11 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
         recordFailure(report, RunStep::Memory, "", 0);
         return FileWriteFailed;
     }
-    ResolvedFolder resolvedFolder;
-    resolveFolder(folder, resolvedFolder);
-
     VersionList versions;
     if (const auto listIndex = findVersionListEntry(archive)) versions.loadFromArchive(executable, archive, *listIndex);
-    RunState run{folder, resolvedFolder, display, executable, archive, versions, targets.get(), {},
-                 0,      nullptr,        result,  report};
-    if (resolveTargets(run) == StepOutcome::Stop) return result;
+    RunState run{folder, display, executable, archive, versions, targets.get(), {},
+                 {},     0,       {},         {},      nullptr,  result,        report};
+    if (resolveTargets(run) == StepOutcome::Stop || openFolders(run) == StepOutcome::Stop) return result;
 
     display.range(display.controls.fileBar, 0, fileBarMaximum);
     display.position(display.controls.fileBar, 0);
@@ -316,11 +380,9 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     chunk.reset();
 
     if (staged == count && !display.stopRequested()) {
-        result = commitEntries(folder, targets.get(), count, report)
-                     ? updateLists(folder, resolvedFolder, targets.get(), report)
-                     : FileWriteFailed;
+        result = commitEntries(run) ? updateLists(run) : FileWriteFailed;
     }
-    removeStagingFiles(folder, targets.get(), run.created);
+    removeStagingFiles(run);
     return result;
 }
 

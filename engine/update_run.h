@@ -20,6 +20,7 @@ using TargetNameList = const char**;
 // Staging files are "<folder>\<target>.tmp", targets "<folder>\<target>"; paths and the label text
 // are composed in buffers of this size.
 inline constexpr uint32_t runPathBufferSize = 260;
+inline constexpr char stagingSuffix[] = ".tmp";
 // Entries are copied through one buffer of this size. The fuzz build makes it small, so that short
 // inputs reach the copy loop's later chunks and its stop checks between them.
 #ifndef VENNHOLT_RUN_CHUNK_SIZE
@@ -62,7 +63,7 @@ inline constexpr RunStepText runStepTexts[] = {
     {"memory", "out of memory"},
     {"count", "the patch holds more entries than the updater installs (32)"},
     {"remove", "something that stands at the name could not be removed"},
-    {"outside", "the file would lie outside the game folder"},
+    {"outside", "a folder on its way is a link or junction that leads out of the game folder"},
 };
 static_assert(sizeof runStepTexts / sizeof *runStepTexts == static_cast<unsigned>(RunStep::Outside) + 1);
 inline constexpr const char* runStepName(RunStep step) { return runStepTexts[static_cast<int>(step)].name; }
@@ -80,16 +81,18 @@ inline constexpr const char* runStepName(RunStep step) { return runStepTexts[sta
 //   Path    a path would not fit the path buffer: FileWriteFailed
 //           (names and paths of every entry are judged before the first staging file is created)
 //   Verify  a staged copy differs from its version record: PayloadDamaged
-//   Open, Write  a staging file cannot be created (a folder stands at its name), or a write to it
-//           falls short: FileWriteFailed
+//   Outside a folder on the way to an entry's target is a link or junction, or leads elsewhere
+//           without showing as one: FileWriteFailed (found when the folders are opened, before
+//           anything is written)
+//   Open, Write  a staging file cannot be created (a folder stands at its name, or its folder is
+//           missing), or a write to it falls short: FileWriteFailed
 //   Remove  something stands at a staging name, or at a list's temporary name, that could not or
 //           must not be removed (a read-only file other names share, a name that leads elsewhere)
-//   Outside a file the run created lies outside the install folder (a subfolder on its way leads
-//           out) and was deleted again
-//           Remove and Outside give FileWriteFailed for a staging file; for a list's temporary file
-//           they stand for the list's step and give its result
+//           Open and Remove give FileWriteFailed for a staging file; for a list's temporary file
+//           they name that file and give the list's result
 //   Move    a staging file cannot be moved over its target, or a target could not be replaced at all
-//           (a folder, a read-only file other names share), found before the first move: FileWriteFailed
+//           (a folder, a junction, a read-only file other names share), found before the first
+//           move: FileWriteFailed
 //   Memory  an allocation of the run fails (no name): FileWriteFailed
 //   Prune   an existing TLX.hvl is read-only, a link or a file other names share, or reading or
 //           rewriting it fails: the result stays Ok, as the files are installed

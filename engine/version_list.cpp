@@ -6,19 +6,14 @@
 #include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/folder_handle.h"
+#include "engine/folder_walk.h"
+#include "engine/installed_list.h"
+#include "engine/list_rewrite.h"
 #include "engine/little_endian.h"
-#include "engine/own_file.h"
 #include "engine/payload_archive.h"
-#include "engine/text_join.h"
 
 namespace {
-
-constexpr uint32_t pathBufferSize = 260;
-
-// "<folder>\<name>" into `path`; false when it would not fit, leaving nothing usable.
-bool joinPath(char (&path)[pathBufferSize], const char* folder, const char* name) {
-    return joinText(path, sizeof path, {folder, "\\", name});
-}
 
 // The byte size of `count` records, or 0 with false when it does not fit 32 bits.
 bool recordBlockSize(uint32_t count, VersionRecordLayout layout, uint32_t& bytes) {
@@ -59,16 +54,12 @@ ListReading failedReading(RewriteFailure* failure) {
 
 // Reads the installed list's header and records. NotAList when the file is shorter than a header,
 // of neither version, or cannot hold the records its count names: there is nothing to prune.
-// Failed, with the code of the call that failed, when the file cannot be opened, is a link or a file
-// other names share, is read-only (Windows would refuse to replace it, so it stays as it is), a read
+// Failed, with the code of the call that failed, when the file cannot be opened, is a link, a file
+// other names share or read-only (Windows would refuse to replace it, so it stays as it is), a read
 // fails, or memory for the records runs out.
-ListReading readInstalledList(const char* path, InstalledList& list, RewriteFailure* failure) {
+ListReading readInstalledList(const FolderHandle& folder, InstalledList& list, RewriteFailure* failure) {
     FileHandle file;
-    if (!openInstalledList(file, path)) return failedReading(failure);
-    if (isReadOnlyFile(path)) {
-        refuse(Refusal::AccessDenied);
-        return failedReading(failure);
-    }
+    if (!openInstalledList(file, folder, versionListName)) return failedReading(failure);
     clearSystemErrorCode();
     if (file.read(list.header, sizeof list.header) < sizeof list.header) {
         return systemErrorCode() == 0 ? ListReading::NotAList : failedReading(failure);
@@ -88,46 +79,21 @@ ListReading readInstalledList(const char* path, InstalledList& list, RewriteFail
     return ListReading::Read;
 }
 
-// Moves the kept records to the front of the block and returns their number. False when a record's
-// joined path does not fit: such a record cannot be tested, and guessing would risk dropping the
-// record of a file that exists.
-bool keepExistingRecords(const char* installFolder, InstalledList& list, uint32_t& kept) {
-    kept = 0;
+// Moves the kept records to the front of the block and returns their number.
+uint32_t keepPresentRecords(const FolderHandle& installFolder, InstalledList& list) {
+    uint32_t kept = 0;
     for (uint32_t i = 0; i < list.count; ++i) {
         uint8_t* record = list.block.get() + static_cast<size_t>(i) * list.layout.recordSize;
         char name[versionRecordLayoutV2.nameField + 1];
         copyNameField(name, record, list.layout.nameField);
-        char path[pathBufferSize];
-        if (!joinPath(path, installFolder, name)) return false;
-        if (!pathExists(path)) continue;
+        if (namePresence(installFolder, name) == NamePresence::Missing) continue;
         if (kept != i) {
             std::memcpy(list.block.get() + static_cast<size_t>(kept) * list.layout.recordSize, record,
                         list.layout.recordSize);
         }
         ++kept;
     }
-    return true;
-}
-
-// Writes the header with `kept` as its count, then the kept records, to a new file of the run's own
-// at `path`. False, with the code of the call that failed, when the file cannot be created or a
-// write stores less than asked; a file it created is deleted again then.
-bool writeList(const char* path, const ResolvedFolder& folder, const InstalledList& list, uint32_t kept,
-               RewriteFailure* failure) {
-    FileHandle file;
-    if (!createTemporaryFile(file, path, folder, failure)) return false;
-    uint8_t header[versionListHeaderSize];
-    std::memcpy(header, list.header, sizeof header);
-    writeU32(header + 12, kept);
-    const uint32_t bytes = kept * list.layout.recordSize;  // no more than was read
-    clearSystemErrorCode();
-    if (file.write(header, sizeof header) == sizeof header &&
-        (bytes == 0 || file.write(list.block.get(), bytes) == bytes)) {
-        return true;
-    }
-    failedCall(failure);
-    deleteOpenFile(file);
-    return false;
+    return kept;
 }
 
 }  // namespace
@@ -214,29 +180,23 @@ std::optional<uint32_t> findVersionListEntry(const PayloadArchive& archive, cons
     return archive.findEntry(key, codePage);
 }
 
-bool VersionList::pruneInstalled(const char* installFolder, const ResolvedFolder* resolvedFolder,
-                                 RewriteFailure* failure) {
+bool VersionList::pruneInstalled(const FolderHandle& installFolder, RewriteFailure* failure) {
     if (failure != nullptr) *failure = {};
-    char listPath[pathBufferSize];
-    char newPath[pathBufferSize];
-    // A missing list, or one whose paths would not fit, leaves nothing to prune and nothing failed.
-    if (!joinPath(listPath, installFolder, versionListName) ||
-        !joinPath(newPath, installFolder, versionListPruneName) || !pathExists(listPath)) {
-        return true;
-    }
+    NameState state{};
+    // A missing list leaves nothing to prune and nothing failed.
+    if (inspectName(installFolder, versionListName, state) && state.kind == NameKind::Missing) return true;
     InstalledList list{};
-    const ListReading reading = readInstalledList(listPath, list, failure);
+    const ListReading reading = readInstalledList(installFolder, list, failure);
     if (reading != ListReading::Read) return reading == ListReading::NotAList;
-    uint32_t kept = 0;
-    if (!keepExistingRecords(installFolder, list, kept)) return true;
-    ResolvedFolder resolved;
-    if (resolvedFolder == nullptr) {
-        resolveFolder(installFolder, resolved);
-        resolvedFolder = &resolved;
-    }
-    if (!writeList(newPath, *resolvedFolder, list, kept, failure)) return false;
-    if (moveReplacing(newPath, listPath)) return true;
-    failedCall(failure);
-    clearName(newPath);
-    return false;
+    const uint32_t kept = keepPresentRecords(installFolder, list);
+    uint8_t header[versionListHeaderSize];
+    std::memcpy(header, list.header, sizeof header);
+    writeU32(header + 12, kept);
+    return replaceInstalledList(installFolder, versionListName, versionListPruneName,
+                                {{header, sizeof header}, {list.block.get(), kept * list.layout.recordSize}}, failure);
+}
+
+bool VersionList::pruneInstalled(const char* installFolder) {
+    FolderHandle folder;
+    return !openFolder(folder, installFolder) || pruneInstalled(folder);
 }

@@ -16,9 +16,9 @@
 #include "engine/code_page.h"
 
 class FileHandle;
-struct PayloadArchive;
-struct ResolvedFolder;
+class FolderHandle;
 struct RewriteFailure;
+struct PayloadArchive;
 
 inline constexpr uint32_t versionListHeaderSize = 16;
 inline constexpr char versionListMagicV2[8] = {'Q', 'T', 'S', '_', 'V', '2', '_', '_'};
@@ -66,22 +66,23 @@ struct VersionList {
     // lower-cased by the rules of `codePage`.
     const VersionRecord* findRecord(const char* lowerEntryName, const CodePage& codePage = systemCodePage) const;
 
-    // Rewrites "<installFolder>\TLX.hvl" with only the records whose joined path
-    // "<installFolder>\<name>" exists as a file or a folder, in file order and with their bytes as
-    // read; the header is kept but for the record count, and the version is kept. The new list is
-    // written to "TLX.hvl.prune~", a new file of the run's own inside `resolvedFolder` (the install
-    // folder as it resolved when the run started; resolved now when not given), and moved over the
-    // old one in one step, so the installed list is either the old one or the complete new one.
-    // Nothing changes when the list is missing or no version list, when a joined path would not fit
-    // the 260-byte path limit (a record whose file exists must never be dropped because it could not
-    // be tested), or when the list is a link, a file other names share, or read-only, or reading,
-    // writing or moving fails; the temporary file is removed then. False for those last failures,
-    // which leave an existing list unpruned; `failure`, when given, then receives the system's code
-    // of the call that failed (access denied for a read-only list, a refusal's code for a link), or
-    // 0 when none did (memory ran out, or a write came back short), and whether the temporary file
-    // could not be made a file of the run's own.
-    static bool pruneInstalled(const char* installFolder, const ResolvedFolder* resolvedFolder = nullptr,
-                               RewriteFailure* failure = nullptr);
+    // Rewrites "<installFolder>\TLX.hvl" with only the records whose name stands for something in
+    // the install folder (a file, a folder, a link), in file order and with their bytes as read; the
+    // header is kept but for the record count, and the version is kept. Names are looked at relative
+    // to the folder's handle, one subfolder at a time and never through a link: a record whose name
+    // cannot be followed so (a link on its way, a name the updater would not install under) is kept,
+    // as a record whose file exists must never be dropped because it could not be looked at. The new
+    // list is written to "TLX.hvl.prune~", a new file of the run's own, and moved over the old one in
+    // one step, so the installed list is either the old one or the complete new one. Nothing changes
+    // when the list is missing or no version list, or when it is a link, a file other names share,
+    // or read-only, or reading, writing or moving fails; the temporary file is removed then. False
+    // for those last failures, which leave an existing list unpruned; `failure`, when given, then
+    // receives the system's code of the call that failed (access denied for a read-only list, a
+    // refusal's code for a link), or 0 when none did (memory ran out, or a write came back short),
+    // and where making the temporary file failed, when it did.
+    static bool pruneInstalled(const FolderHandle& installFolder, RewriteFailure* failure = nullptr);
+    // The same on the folder at `installFolder`, opened for this call.
+    static bool pruneInstalled(const char* installFolder);
 
     void clear();
 

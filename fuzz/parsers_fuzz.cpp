@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "engine/file_handle.h"
-#include "engine/file_system.h"
 #include "engine/little_endian.h"
 #include "engine/payload_archive.h"
+#include "engine/target_name.h"
 #include "engine/uninstall_list.h"
 #include "engine/version_list.h"
 #include "fuzz/fuzz_support.h"
@@ -28,7 +28,7 @@ void payload(const std::string& tail) {
     if (index) VersionList().loadFromArchive(file, archive, *index);
 }
 
-// TLX.hvl ends as it was or with exactly the records whose paths exist; nothing else changes.
+// TLX.hvl ends as it was or with exactly the records whose names stand for something; nothing else changes.
 void prune(Input& in) {
     const uint8_t fault = in.byte(), create = in.byte();
     const std::string list = in.rest(), folder = freshFolder("prune");
@@ -46,10 +46,14 @@ void prune(Input& in) {
         if (i < 8 && (create >> i & 1) && plain && names[i].find_first_not_of('.') != names[i].npos)
             writeFile(folder + "/" + names[i], {});  // a file for the record, where the input says so
     }
+    // A record stays when its name is one the updater cannot follow into the folder, or stands for
+    // something there (the names with files are plain, so a "\\" in one never reaches a file).
     std::string pruned = list.substr(0, 16);
     for (uint64_t i = 0; i < names.size(); ++i) {
-        whole = whole && folder.size() + names[i].size() < 259;  // joined paths fit the path limit
-        if (pathExists((folder + "\\" + names[i]).c_str())) pruned += list.substr(16 + i * size, size);
+        std::string path = names[i];
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (!isSafeTargetName(names[i].c_str()) || fs::exists(folder + "/" + path))
+            pruned += list.substr(16 + i * size, size);
     }
     if (whole) writeU32(reinterpret_cast<uint8_t*>(pruned.data()) + 12, (pruned.size() - 16) / size);
     Snapshot before = snapshot(folder);

@@ -336,7 +336,9 @@ def test_apply_planted_names():  # what someone else put at the names the run wr
              ("a read-only hard link at a target", hard("a.arc", "ro.bin"), failed + "a.arc: move: ", None),
              ("a subfolder that leads out", subfolder, failed + "sub\\x.arc: outside: ", None),
              ("uninst.lst a link", link("uninst.lst", "rw.bin"), merge + "uninst.lst: merge: ", None),
-             ("a folder at the merge's temporary file", lambda: os.mkdir("game/uninst.lst.new"), merge + "uninst.lst: merge: ",
+             ("uninst.lst a hard link", hard("uninst.lst"), merge + "uninst.lst: merge: ", None),
+             ("a folder at a later target", lambda: os.mkdir("game/Big.ARC"), failed + "Big.ARC: move: ", None),
+             ("a folder at the merge's temporary file", lambda: os.mkdir("game/uninst.lst.new"), merge + "uninst.lst.new: open: ",
               None)]
     for what, plant, outcome, wine_outcome in cases:
         subprocess.run(["rm", "-rf", "game", "out", "ro.bin"], check=True)

@@ -23,6 +23,13 @@ int open(const char *path, int flags, ...) {
     va_end(arguments);
     return ((int (*)(const char *, int, ...))next("open"))(path, flags, mode);
 }
+int openat(int folder, const char *path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = flags & (O_CREAT | O_TMPFILE) ? (mode_t)va_arg(arguments, int) : 0;
+    va_end(arguments);
+    return ((int (*)(int, const char *, int, ...))next("openat"))(folder, path, flags, mode);
+}
 ssize_t read(int file, void *to, size_t count) {
     return ((ssize_t(*)(int, void *, size_t))next("read"))(file, to, count);
 }
@@ -31,3 +38,9 @@ ssize_t write(int file, const void *from, size_t count) {
 }
 int rename(const char *from, const char *to) { return ((int (*)(const char *, const char *))next("rename"))(from, to); }
 int unlink(const char *path) { return ((int (*)(const char *))next("unlink"))(path); }
+int renameat(int from_folder, const char *from, int to_folder, const char *to) {
+    return ((int (*)(int, const char *, int, const char *))next("renameat"))(from_folder, from, to_folder, to);
+}
+int unlinkat(int folder, const char *path, int flags) {
+    return ((int (*)(int, const char *, int))next("unlinkat"))(folder, path, flags);
+}

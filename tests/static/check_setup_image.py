@@ -28,7 +28,7 @@ LABEL_SUFFIX = "をインストール中"
 PAYLOAD_OFFSET, SHIPPING_MACHINE, SHIPPING_BUDGET = 0x60000, 0x14C, 128 * 1024
 # Known DLLs, never taken from a copy planted beside the updater: the runtimes are linked in (no MinGW
 # DLL), and comctl32 is loaded from the system folder by the program itself.
-SYSTEM_LIBRARIES = {f"{name}.dll" for name in ("kernel32", "user32", "gdi32", "advapi32", "msvcrt", "shell32", "ole32")}
+SYSTEM_LIBRARIES = {f"{name}.dll" for name in ("kernel32", "user32", "gdi32", "advapi32", "msvcrt", "shell32", "ole32", "ntdll")}
 JAPANESE, ENGLISH_US = 0x0411, 0x0409
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 ICON_SIZES = (256, 48, 32, 16)

@@ -9,6 +9,8 @@
 #include "engine/check_value.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/folder_handle.h"
+#include "engine/folder_walk.h"
 #include "tools/patchtool/commands.h"
 #include "tools/patchtool/files.h"
 #include "tools/patchtool/game_folder.h"
@@ -29,6 +31,13 @@ struct FileCheck {
     CheckValue actual;
 };
 
+// True when nothing stands at the record's name. The install folder is reached as the game reaches
+// it, links included; the name below it is followed as the updater follows it.
+bool isMissing(const std::string& folder, const char* name) {
+    FolderHandle opened;
+    return openFolder(opened, folder.c_str()) && namePresence(opened, name) == NamePresence::Missing;
+}
+
 FileCheck unreadable(uint32_t code) {
     return {RecordStatus::Unreadable, code != 0 ? describeSystemError(code) : "cannot be read whole", {}};
 }
@@ -43,9 +52,7 @@ FileCheck checkFile(const std::string& folder, const VersionRecord& record, uint
     clearSystemErrorCode();
     if (!file.openRead(path.c_str())) {
         const uint32_t code = systemErrorCode();
-        NameState state{};
-        if (inspectName(path.c_str(), state) && state.kind == NameKind::Missing) return {RecordStatus::Missing, "", {}};
-        return unreadable(code);
+        return isMissing(folder, record.name) ? FileCheck{RecordStatus::Missing, "", {}} : unreadable(code);
     }
     FileCheck check{RecordStatus::Ok, "", {}};
     check.actual.reset();

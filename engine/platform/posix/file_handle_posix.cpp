@@ -9,17 +9,20 @@
 
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/folder_handle.h"
 #include "engine/platform/fault_injection.h"
 #include "engine/platform/posix/native_path.h"
 
 namespace {
 
-// Opens for reading and locks without waiting; the descriptor, or -1 when the file is missing, is a
-// folder (refused with the code of a refusal, as the system would open it), or is held by a writer.
-// O_NONBLOCK keeps a pipe put where a file was expected from holding the open; on a regular file
-// it changes nothing.
-int openForReading(const char* path) {
-    const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+int descriptor(const FolderHandle& folder) { return static_cast<int>(folder.nativeHandle()); }
+
+// Opens `name` relative to `folder` (AT_FDCWD for a path) for reading and locks it without waiting;
+// the descriptor, or -1 when the file is missing, is a folder (refused with the code of a refusal,
+// as the system would open it), or is held by a writer. O_NONBLOCK keeps a pipe put where a file
+// was expected from holding the open; on a regular file it changes nothing.
+int openForReading(int folder, const char* name, int flags) {
+    const int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
     if (fd < 0) return -1;
     struct stat status {};
     if (::fstat(fd, &status) == 0) {
@@ -33,28 +36,44 @@ int openForReading(const char* path) {
     return -1;
 }
 
+// A new file or nothing: O_EXCL fails on any name that exists, and with O_NOFOLLOW on a link too,
+// dangling or not. The lock marks the file as held, as an exclusive Windows handle would.
+int createForWriting(int folder, const char* name) {
+    const int fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 FileHandle::~FileHandle() { close(); }
 
 bool FileHandle::openRead(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
-    handle_ = openForReading(path);
+    handle_ = openForReading(AT_FDCWD, toNativePath(path).c_str(), 0);
+    return isOpen();
+}
+
+bool FileHandle::openRead(const FolderHandle& folder, const char* name) {
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
+    handle_ = openForReading(descriptor(folder), name, O_NOFOLLOW);
     return isOpen();
 }
 
 bool FileHandle::openWrite(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
-    // A new file or nothing: O_EXCL fails on any name that exists, and with O_NOFOLLOW on a link too,
-    // dangling or not. The lock marks the file as held, as an exclusive Windows handle would.
-    const int fd = ::open(toNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    handle_ = fd;
-    return true;
+    handle_ = createForWriting(AT_FDCWD, toNativePath(path).c_str());
+    return isOpen();
+}
+
+bool FileHandle::openWrite(const FolderHandle& folder, const char* name) {
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
+    handle_ = createForWriting(descriptor(folder), name);
+    return isOpen();
 }
 
 uint32_t FileHandle::read(void* destination, uint32_t count) {

@@ -1,14 +1,20 @@
-// FileHandle on Win32: exactly one ANSI file call per operation.
+// FileHandle on Win32: exactly one file call per operation; a path goes to the ANSI call, a name
+// inside a folder to the native call relative to the folder's handle.
 #include <windows.h>
+#include <winternl.h>
 
 #include "engine/file_handle.h"
+#include "engine/folder_handle.h"
 #include "engine/platform/fault_injection.h"
+#include "engine/platform/win32/relative_name.h"
 
 namespace {
 
 constexpr DWORD openFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;  // 0x08000020
 
 HANDLE native(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+// A file, not a folder, and a link there as the link itself, which the engine then refuses.
+constexpr ULONG relativeFileOptions = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY | FILE_OPEN_REPARSE_POINT;
 
 }  // namespace
 
@@ -21,6 +27,13 @@ bool FileHandle::openRead(const char* path) {
     return isOpen();
 }
 
+bool FileHandle::openRead(const FolderHandle& folder, const char* name) {
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
+    handle_ = reinterpret_cast<intptr_t>(openRelative(native(folder.nativeHandle()), name, GENERIC_READ,
+                                                      FILE_SHARE_READ, FILE_OPEN, relativeFileOptions));
+    return isOpen();
+}
+
 bool FileHandle::openWrite(const char* path) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     // A new file or nothing: CREATE_NEW fails on any name that exists, and FILE_FLAG_OPEN_REPARSE_POINT
@@ -28,6 +41,16 @@ bool FileHandle::openWrite(const char* path) {
     // lets the file be deleted through this handle again (deleteOpenFile).
     handle_ = reinterpret_cast<intptr_t>(CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                                      openFlags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return isOpen();
+}
+
+bool FileHandle::openWrite(const FolderHandle& folder, const char* name) {
+    if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
+    // FILE_CREATE fails on any name that exists, a link included; DELETE lets the file be moved or
+    // deleted through this handle again (moveOpenFile, deleteOpenFile).
+    handle_ = reinterpret_cast<intptr_t>(openRelative(native(folder.nativeHandle()), name,
+                                                      GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, FILE_CREATE,
+                                                      relativeFileOptions, FILE_ATTRIBUTE_ARCHIVE));
     return isOpen();
 }
 

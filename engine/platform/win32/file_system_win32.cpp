@@ -1,92 +1,74 @@
-// The file-system calls on Win32. A name is looked at through a handle opened on the name itself
-// (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or junction as the link), and removed or
-// re-attributed through that same handle, so that nothing put at the name meanwhile is touched.
-// Final paths (GetFinalPathNameByHandleW) tell where a name or an open file really is.
+// The file-system calls on Win32. Every name is reached relative to the handle of the folder that
+// holds it (relative_name.h), opened on the name itself (FILE_OPEN_REPARSE_POINT: a symbolic link or
+// junction as the link), and looked at, re-attributed, removed or moved through that same handle,
+// so that nothing put at the name meanwhile is touched. Final paths (final_path.h) tell a name that
+// leads elsewhere without showing as a link.
 #include <windows.h>
+#include <winternl.h>
 
-#include <cstring>
-
-#include "engine/code_page.h"
 #include "engine/file_handle.h"
 #include "engine/file_system.h"
+#include "engine/folder_handle.h"
 #include "engine/platform/fault_injection.h"
+#include "engine/platform/win32/final_path.h"
+#include "engine/platform/win32/owned_handle.h"
+#include "engine/platform/win32/relative_name.h"
 
 namespace {
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr DWORD finalPathCapacity = resolvedFolderCapacity / sizeof(wchar_t);
+// A folder the run holds is shared with readers and writers but not with deletion, so that nobody
+// renames or removes it, or puts a junction in its place, while the run works in it.
+constexpr DWORD folderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD folderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A name itself, whatever stands there: a link as the link, a folder as a folder.
+constexpr ULONG nameOptions = FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT;
 // FileDispositionInfoEx, which the headers name only for newer targets; the call fails where the
 // system lacks it.
 constexpr auto fileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 
 HANDLE native(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.nativeHandle()); }
+HANDLE native(const FolderHandle& folder) { return reinterpret_cast<HANDLE>(folder.nativeHandle()); }
 
 bool isMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// The name itself, a link or junction as the link and a folder as a folder.
-HANDLE openName(const char* path, DWORD access) {
-    return CreateFileA(path, access, shareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+HANDLE openName(const FolderHandle& folder, const char* name, DWORD access) {
+    return openRelative(native(folder), name, access, shareAll, FILE_OPEN, nameOptions);
 }
 
-// The final path of an open handle (UTF-16, NUL-terminated) and its length; 0 when unknown or too long.
-DWORD finalPath(HANDLE handle, wchar_t (&path)[finalPathCapacity]) {
-    const DWORD length = GetFinalPathNameByHandleW(handle, path, finalPathCapacity, FILE_NAME_NORMALIZED);
-    return length < finalPathCapacity ? length : 0;
-}
-
-// True when the open name's final path is the name itself: the final path of its folder, a
-// separator and its last component, letter case aside. A name that leads elsewhere without showing
-// as a link (Wine shows a Unix symbolic link so) has another final path.
-bool reachesItself(HANDLE handle, const char* path) {
-    char folder[resolvedFolderCapacity];
-    const size_t length = std::strlen(path);
-    if (length >= sizeof folder) return false;
-    size_t last = 0;  // the start of the last component
-    for (size_t i = 0; i < length; ++i) {
-        if (path[i] == '\\' || path[i] == '/') {
-            last = i + 1;
-        } else if (isLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < length) {
-            ++i;
-        }
-    }
-    std::memcpy(folder, path, last);
-    folder[last > 0 ? last - 1 : 0] = '\0';
-    const HANDLE folderHandle =
-        CreateFileA(last > 1    ? folder
-                    : last == 1 ? "\\"
-                                : ".",
-                    FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (folderHandle == INVALID_HANDLE_VALUE) return false;
-    wchar_t expected[finalPathCapacity], own[finalPathCapacity];
-    DWORD expectedLength = finalPath(folderHandle, expected);
-    CloseHandle(folderHandle);
-    if (expectedLength == 0 || expectedLength + 1 >= finalPathCapacity) return false;
-    if (expected[expectedLength - 1] != L'\\') expected[expectedLength++] = L'\\';
-    const int nameLength = MultiByteToWideChar(CP_ACP, 0, path + last, -1, expected + expectedLength,
-                                               static_cast<int>(finalPathCapacity - expectedLength));
-    const DWORD ownLength = finalPath(handle, own);
-    return nameLength > 1 && ownLength != 0 &&
-           CompareStringOrdinal(own, static_cast<int>(ownLength), expected,
-                                static_cast<int>(expectedLength) + nameLength - 1, TRUE) == CSTR_EQUAL;
-}
-
-// What the open name is.
-NameState classify(HANDLE handle, const char* path) {
+// What the open name `name` in `folder` is. False, with the system's code, when it cannot be told.
+bool classify(HANDLE handle, const FolderHandle& folder, const char* name, NameState& state) {
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(handle, &information)) return {NameKind::Redirected, false};  // unknown: left alone
+    if (!GetFileInformationByHandle(handle, &information)) return false;
     const DWORD attributes = information.dwFileAttributes;
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return {NameKind::Link, readOnly};
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {NameKind::Folder, false};
-    if (!reachesItself(handle, path)) return {NameKind::Redirected, readOnly};
-    return {information.nNumberOfLinks > 1 ? NameKind::HardLinked : NameKind::File, readOnly};
+    const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        state = {directory ? NameKind::LinkedFolder : NameKind::Link, readOnly};
+    } else if (directory) {
+        state = {NameKind::Folder, false};
+    } else if (!reachesItself(handle, folder, name)) {
+        state = {NameKind::Redirected, readOnly};
+    } else {
+        state = {information.nNumberOfLinks > 1 ? NameKind::HardLinked : NameKind::File, readOnly};
+    }
+    return true;
 }
 
 bool setNormalAttributes(HANDLE handle) {
     FILE_BASIC_INFO basic{};  // times of 0 stay as they are
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Resets the open file's attributes to normal. A handle opened without the right to change
+// attributes (which Wine will not grant on a read-only file) is opened again through itself, never
+// by its name, with that right (which Windows grants on one).
+bool makeNormal(HANDLE handle) {
+    if (setNormalAttributes(handle)) return true;
+    const OwnedHandle writable(
+        ReOpenFile(handle, FILE_WRITE_ATTRIBUTES, shareAll, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+    return writable.isOpen() && setNormalAttributes(writable.get());
 }
 
 // Marks the open name for deletion when its last handle closes.
@@ -96,12 +78,11 @@ bool deleteThrough(HANDLE handle) {
 }
 
 // The same for a read-only name, leaving the attribute that every name of the file shares as it is;
-// only where the system can.
+// only where the system can, and otherwise with the system's code of why not.
 bool deleteKeepingReadOnly(HANDLE handle) {
     FILE_DISPOSITION_INFO_EX disposition{FILE_DISPOSITION_FLAG_DELETE |
                                          FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
-    return SetFileInformationByHandle(handle, fileDispositionInfoEx, &disposition, sizeof disposition) != 0 ||
-           refuse(Refusal::HardLink);
+    return SetFileInformationByHandle(handle, fileDispositionInfoEx, &disposition, sizeof disposition) != 0;
 }
 
 NameClearing removeName(HANDLE handle, NameState state) {
@@ -115,9 +96,10 @@ NameClearing removeName(HANDLE handle, NameState state) {
             refuse(Refusal::SymbolicLink);  // deleting it would delete the file it leads to
             return NameClearing::Kept;
         case NameKind::File:
-            if (state.readOnly && !setNormalAttributes(handle)) return NameClearing::Kept;
+            if (state.readOnly && !makeNormal(handle)) return NameClearing::Kept;
             return deleteThrough(handle) ? NameClearing::Free : NameClearing::Kept;
         case NameKind::Link:
+        case NameKind::LinkedFolder:
             return deleteThrough(handle) ? NameClearing::Free : NameClearing::Kept;
         case NameKind::HardLinked:
             return (state.readOnly ? deleteKeepingReadOnly(handle) : deleteThrough(handle)) ? NameClearing::Free
@@ -128,75 +110,103 @@ NameClearing removeName(HANDLE handle, NameState state) {
 
 }  // namespace
 
-bool inspectName(const char* path, NameState& state) {
-    state = {NameKind::Missing, false};
-    const HANDLE handle = openName(path, FILE_READ_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return isMissing(GetLastError());
-    state = classify(handle, path);
-    CloseHandle(handle);
+FolderHandle::~FolderHandle() { close(); }
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept { *this = static_cast<FolderHandle&&>(other); }
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        reset(other.handle_, other.pathForm_);
+        other.handle_ = invalidHandle;
+    }
+    return *this;
+}
+
+void FolderHandle::reset(intptr_t handle, uint8_t pathForm) {
+    close();
+    handle_ = handle;
+    pathForm_ = pathForm;
+}
+
+void FolderHandle::close() {
+    if (!isOpen()) return;
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = invalidHandle;
+}
+
+bool openFolder(FolderHandle& folder, const char* path) {
+    if (VENNHOLT_FAULT_EFFECT(Folder) != FaultEffect::None) return false;
+    OwnedHandle handle(
+        CreateFileA(path, folderAccess, folderShare, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.isOpen()) return false;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle.get(), &information)) return false;
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    const uint8_t form = pathFormOf(handle.get());
+    folder.reset(reinterpret_cast<intptr_t>(handle.release()), form);
     return true;
 }
 
-NameClearing clearName(const char* path) {
-    const HANDLE handle = openName(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return isMissing(GetLastError()) ? NameClearing::Free : NameClearing::Kept;
-    const NameClearing clearing = removeName(handle, classify(handle, path));
-    const DWORD error = GetLastError();
-    CloseHandle(handle);  // a name marked for deletion goes now
-    SetLastError(error);
-    return clearing;
-}
-
-bool resetFileAttributes(const char* path) {
-    const HANDLE handle = openName(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool reset = classify(handle, path).kind == NameKind::File && setNormalAttributes(handle);
-    CloseHandle(handle);
-    return reset;
-}
-
-bool moveReplacing(const char* from, const char* to) {
-    if (VENNHOLT_FAULT_EFFECT(Move) != FaultEffect::None) return false;
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-bool isReadOnlyFile(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-           (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
-bool pathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-void resolveFolder(const char* folder, ResolvedFolder& resolved) {
-    resolved.length = 0;
-    const HANDLE handle = CreateFileA(folder, FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
-    wchar_t path[finalPathCapacity];
-    const DWORD length = finalPath(handle, path);
-    CloseHandle(handle);
-    std::memcpy(resolved.bytes, path, length * sizeof(wchar_t));
-    resolved.length = length * sizeof(wchar_t);
-}
-
-bool liesInside(const FileHandle& file, const ResolvedFolder& folder) {
-    wchar_t path[finalPathCapacity];
-    const DWORD length = finalPath(native(file), path);
-    const DWORD folderLength = folder.length / sizeof(wchar_t);
-    if (folderLength == 0 || length <= folderLength || std::memcmp(path, folder.bytes, folder.length) != 0)
-        return false;
-    return path[folderLength - 1] == L'\\' || path[folderLength] == L'\\';  // a drive's root ends in its separator
-}
-
-bool isPlainFile(const FileHandle& file, const char* path) {
+SubfolderOpening openSubfolder(FolderHandle& subfolder, const FolderHandle& parent, const char* name) {
+    if (VENNHOLT_FAULT_EFFECT(Folder) != FaultEffect::None) return SubfolderOpening::Failed;
+    OwnedHandle handle(
+        openRelative(native(parent), name, folderAccess, folderShare, FILE_OPEN, FILE_DIRECTORY_FILE | nameOptions));
+    if (!handle.isOpen()) return SubfolderOpening::Failed;
     BY_HANDLE_FILE_INFORMATION information{};
-    return GetFileInformationByHandle(native(file), &information) &&
-           (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-           information.nNumberOfLinks == 1 && reachesItself(native(file), path);
+    if (!GetFileInformationByHandle(handle.get(), &information)) return SubfolderOpening::Failed;
+    // A junction, a folder's symbolic link or a mount point shows as a reparse point; a Unix symbolic
+    // link under Wine only by its final path.
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        !reachesItself(handle.get(), parent, name)) {
+        refuse(Refusal::SymbolicLink);
+        return SubfolderOpening::LeadsOut;
+    }
+    subfolder.reset(reinterpret_cast<intptr_t>(handle.release()), parent.pathForm());
+    return SubfolderOpening::Opened;
 }
 
-void deleteOpenFile(FileHandle& file) {
+bool inspectName(const FolderHandle& folder, const char* name, NameState& state) {
+    state = {NameKind::Missing, false};
+    const OwnedHandle handle(openName(folder, name, FILE_READ_ATTRIBUTES));
+    if (!handle.isOpen()) return isMissing(GetLastError());
+    return classify(handle.get(), folder, name, state);
+}
+
+bool inspectOpenFile(const FileHandle& file, const FolderHandle& folder, const char* name, NameState& state) {
+    return classify(native(file), folder, name, state);
+}
+
+// The name is opened for deletion only: Wine refuses a handle that may change attributes on a
+// read-only file, which makeNormal gets through the handle itself where it is needed.
+NameClearing clearName(const FolderHandle& folder, const char* name) {
+    const OwnedHandle handle(openName(folder, name, DELETE | FILE_READ_ATTRIBUTES));
+    if (!handle.isOpen()) return isMissing(GetLastError()) ? NameClearing::Free : NameClearing::Kept;
+    NameState state{};
+    if (!classify(handle.get(), folder, name, state)) return NameClearing::Kept;
+    return removeName(handle.get(), state);  // a name marked for deletion goes when the handle closes
+}
+
+bool resetFileAttributes(const FolderHandle& folder, const char* name) {
+    const OwnedHandle handle(openName(folder, name, FILE_READ_ATTRIBUTES));
+    NameState state{};
+    return handle.isOpen() && classify(handle.get(), folder, name, state) && state.kind == NameKind::File &&
+           makeNormal(handle.get());
+}
+
+bool moveOpenFile(FileHandle& file, const FolderHandle& folder, const char*, const char* to) {
+    if (VENNHOLT_FAULT_EFFECT(Move) != FaultEffect::None) return false;
+    // Windows renames the file object the handle holds, inside the folder object; Wine renames by the
+    // paths it kept, which lead elsewhere once the folder has been swapped for a link.
+    if (!stillAtItsPath(native(folder)) || !stillAtItsPath(native(file))) return refuse(Refusal::Replaced);
+    if (!renameRelative(native(file), native(folder), to)) return false;
+    file.close();
+    return true;
+}
+
+void deleteOpenFile(FileHandle& file, const FolderHandle&, const char*) {
     deleteThrough(native(file));
     file.close();
 }
@@ -209,8 +219,8 @@ void clearSystemErrorCode() { SetLastError(ERROR_SUCCESS); }
 
 // Windows denies access to a folder opened or replaced as a file, so both refusals read alike.
 uint32_t refusalCode(Refusal refusal) {
-    constexpr DWORD codes[] = {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, ERROR_WRITE_FAULT, ERROR_CANT_RESOLVE_FILENAME,
-                               ERROR_TOO_MANY_LINKS};
+    constexpr DWORD codes[] = {ERROR_ACCESS_DENIED,         ERROR_ACCESS_DENIED,  ERROR_WRITE_FAULT,
+                               ERROR_CANT_RESOLVE_FILENAME, ERROR_TOO_MANY_LINKS, ERROR_FILE_INVALID};
     return codes[static_cast<unsigned>(refusal)];
 }
 

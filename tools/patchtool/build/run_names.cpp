@@ -4,16 +4,10 @@
 #include <utility>
 
 #include "engine/uninstall_list.h"
+#include "engine/update_run.h"
 #include "engine/version_list.h"
 #include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/name_encoding.h"
-
-namespace {
-
-// The suffix of a staging file, as the updater appends it to its target's name.
-constexpr char stagingSuffix[] = ".tmp";
-
-}  // namespace
 
 std::vector<std::string> filesAtRunNames(const std::vector<NamedFile>& files, const std::vector<NamedFile>& installed) {
     std::map<std::string, std::string> runNames;  // folded name -> why the run writes it
