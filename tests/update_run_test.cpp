@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
 #include "engine/check_value.h"
 #include "engine/file_system.h"
+#include "engine/hold_wait.h"
 #include "engine/platform/fault_injection.h"
 #include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
@@ -286,3 +288,42 @@ TEST_F(UpdateRunTest, EveryFaultLeavesWhatTheResultAllowsAndARerunRecovers) {
 }
 
 }  // namespace
+
+// A target another program holds for a moment (a virus scanner, an indexer) is waited for, 10 s at
+// the most, with the window's messages handled meanwhile; held longer, the run fails before any move.
+TEST_F(UpdateRunTest, TargetsHeldByOtherProgramsAreWaitedFor) {
+    const uint32_t forever = UINT32_MAX;
+    const struct {
+        const char* what;
+        FaultOperation operation;
+        uint32_t nth, times;
+        FaultEffect effect;
+        uint32_t abortAtPump;
+        UpdateResult expected;
+    } cases[] = {
+        {"held for three tries before the moves", FaultOperation::Probe, 2, 3, FaultEffect::Held, 0, Ok},
+        {"access denied to a writable target twice", FaultOperation::Probe, 1, 2, FaultEffect::Denied, 0, Ok},
+        {"held from the second move on, for two tries", FaultOperation::Move, 2, 2, FaultEffect::Held, 0, Ok},
+        {"an abort confirmed while the run waits", FaultOperation::Probe, 1, forever, FaultEffect::Held, 15, Aborted},
+        {"held throughout", FaultOperation::Probe, 3, forever, FaultEffect::Held, 0, FileWriteFailed},
+    };
+    for (const auto& test : cases) {
+        restore(folder, before);
+        script = ScriptedHost{};
+        script.abortAtPump = test.abortAtPump;
+        injectFault(test.operation, test.nth, test.effect, test.times);
+        UpdateRunReport report;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run(&report), test.expected) << test.what << " " << failure(report) << " " << report.systemError;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        clearFaults();
+        EXPECT_EQ(difference(snapshot(folder), test.expected == Ok ? after : before), "") << test.what;
+        EXPECT_GT(script.pumps, 13u) << test.what << ": messages are handled while the run waits";
+        if (test.expected == FileWriteFailed) {
+            EXPECT_EQ(failure(report), "move:b.arc") << test.what;
+            EXPECT_EQ(report.systemError, refusalCode(Refusal::Held)) << test.what;
+            EXPECT_GE(waited, std::chrono::milliseconds(holdWaitLimit)) << test.what;
+            EXPECT_LT(waited, std::chrono::milliseconds(holdWaitLimit + 3000)) << test.what;
+        }
+    }
+}
