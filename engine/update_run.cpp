@@ -361,8 +361,9 @@ UpdateResult updateLists(const RunState& run) {
 }
 
 // Set-up to clean-up once the archive is open; returns the result before the stop flags are applied.
+// `committed` tells whether the moves began, after which nothing stops the run.
 UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHandle& executable,
-                              const PayloadArchive& archive, UpdateRunReport* report) {
+                              const PayloadArchive& archive, UpdateRunReport* report, bool& committed) {
     UpdateResult result = PayloadDamaged;
     const uint32_t count = archive.entryCount();
     std::unique_ptr<const char*[]> targets(new (std::nothrow) const char*[count + 1]());
@@ -394,6 +395,7 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
 
     if (staged == count && !display.stopRequested() && flushStagedFiles(run) == StepOutcome::Next &&
         checkTargets(run) == StepOutcome::Next) {
+        committed = true;
         result = commitEntries(run) ? updateLists(run) : FileWriteFailed;
         // The renames, on the disk before the run reports them.
         for (const FolderHandle& folder : run.folders) {
@@ -422,10 +424,13 @@ UpdateResult runUpdateFromPatch(const char* patchPath, const char* installFolder
                                                          : RunStep::Read;
         recordFailure(report, step, "", result == PayloadDamaged ? systemErrorCode() : 0);
     }
-    if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report);
+    bool committed = false;
+    if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report, committed);
     executable.close();
-    if (host.cancelFlag(host.context)) result = Cancelled;
-    if (host.abortFlag(host.context)) result = Aborted;
+    // A stop asked for once the moves began (while a move waited for a held file) did not stop them:
+    // the result tells what the run did, not that it was stopped.
+    if (!committed && host.cancelFlag(host.context)) result = Cancelled;
+    if (!committed && host.abortFlag(host.context)) result = Aborted;
     return result;
 }
 

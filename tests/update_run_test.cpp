@@ -305,6 +305,8 @@ TEST_F(UpdateRunTest, TargetsHeldByOtherProgramsAreWaitedFor) {
         {"access denied to a writable target twice", FaultOperation::Probe, 1, 2, FaultEffect::Denied, 0, Ok},
         {"held from the second move on, for two tries", FaultOperation::Move, 2, 2, FaultEffect::Held, 0, Ok},
         {"an abort confirmed while the run waits", FaultOperation::Probe, 1, forever, FaultEffect::Held, 15, Aborted},
+        {"an abort confirmed while a move waits: it is not stopped", FaultOperation::Move, 2, 3, FaultEffect::Held, 15,
+         Ok},
         {"held throughout", FaultOperation::Probe, 3, forever, FaultEffect::Held, 0, FileWriteFailed},
     };
     for (const auto& test : cases) {
