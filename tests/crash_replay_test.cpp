@@ -10,23 +10,14 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/check_value.h"
 #include "engine/platform/fault_injection.h"
 #include "engine/update_run.h"
-#include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tests/support/folder.h"
+#include "tests/support/patch_file.h"
 #include "tests/support/scripted_host.h"
 
 namespace {
-
-std::array<uint8_t, 8> checkValueOf(const Bytes& bytes) {
-    CheckValue value;
-    value.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    std::array<uint8_t, 8> stored;
-    std::copy(value.bytes(), value.bytes() + 8, stored.begin());
-    return stored;
-}
 
 std::string lowered(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
@@ -128,9 +119,7 @@ TEST(CrashReplayTest, APowerCutAtAnyMomentLeavesOldOrNewFilesAndARerunFinishes) 
     std::mt19937 random(3);
     for (Bytes* bytes : {&a, &b}) std::generate(bytes->begin(), bytes->end(), [&] { return random(); });
     const Bytes list = *makeVersionList({{"a.arc", checkValueOf(a)}, {"sub\\b.arc", checkValueOf(b)}, {"gone", {}}});
-    writeFile(patch,
-              *makePatchImage(Bytes(512, 0x4D),
-                              *makePayloadArchive({{"a.arc", a}, {"b.arc", b}, {"TLX.hvl", list}, {"c.dat", {}}})));
+    writePatchFile(patch, {{"a.arc", a}, {"b.arc", b}, {"TLX.hvl", list}, {"c.dat", {}}});
     const Snapshot before{{"a.arc", bytesOf("old a")},
                           {"sub/b.arc", Bytes(2 * runChunkSize, 'b')},
                           {"TLX.hvl", bytesOf("old list")},

@@ -8,13 +8,12 @@
 #include <filesystem>
 #include <random>
 
-#include "engine/check_value.h"
 #include "engine/file_system.h"
 #include "engine/hold_wait.h"
 #include "engine/platform/fault_injection.h"
-#include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tests/support/folder.h"
+#include "tests/support/patch_file.h"
 #include "tests/support/scripted_host.h"
 
 namespace {
@@ -24,14 +23,6 @@ using namespace std::string_literals;
 std::string label(const std::string& target) {
     return "text label " + target +
            "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86; ";  // をインストール中
-}
-
-std::array<uint8_t, 8> checkValueOf(const Bytes& bytes) {
-    CheckValue value;
-    value.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    std::array<uint8_t, 8> stored;
-    std::copy(value.bytes(), value.bytes() + 8, stored.begin());
-    return stored;
 }
 
 // The typical patch: a.arc of two copy chunks, the version list (which has no record of itself and
@@ -72,9 +63,7 @@ struct UpdateRunTest : testing::Test {
     }
     void TearDown() override { clearFaults(); }
 
-    void writePatch(const std::vector<PayloadEntrySource>& payload) {
-        writeFile(patch, *makePatchImage(Bytes(512, 0x4D), *makePayloadArchive(payload)));
-    }
+    void writePatch(const std::vector<PayloadEntrySource>& payload) { writePatchFile(patch, payload); }
     UpdateResult run(UpdateRunReport* report = nullptr) {
         const RunHost host = script.host();
         return runUpdateFromPatch(patch.c_str(), folder.c_str(), host, report);
