@@ -1,9 +1,14 @@
 #!/usr/bin/python3
-"""Times `patchtool apply` of a patch against copying the same bytes and renaming them, with cp and
-with dd's plain 1 MiB reads and writes (the transfers apply makes), on warm caches, in one run; and
-reports the peak memory of the apply above an idle patchtool.
+"""Times `patchtool apply` of a patch against copying the same bytes and renaming them, with cp, with
+dd's plain 1 MiB reads and writes (the transfers apply makes), and with the durable floor: dd's
+1 MiB transfers with an fsync of each file, the renames and a sync of the folder, which is what an
+apply that leaves every file on the disk before it replaces anything cannot beat. On warm caches,
+in one run; it also reports the peak memory of the apply above an idle patchtool.
 
-    bench/apply_vs_copy.py PATCHTOOL [--mib N] [--files N] [--repeat N]
+    bench/apply_vs_copy.py PATCHTOOL [--mib N] [--files N] [--repeat N] [--compare OTHER_PATCHTOOL]
+
+With --compare, the apply of another build is timed in the same rounds too (an earlier commit, say),
+and what the first adds to it per GiB is reported.
 
 PATCHTOOL should be an optimised build without sanitizers (build/native-release). The payload is
 N MiB of random data split over a few files, with a version list, in a folder under /tmp.
@@ -30,12 +35,9 @@ def timed(action):
     return time.perf_counter() - start
 
 
-def paired_rounds(repeat, apply, copies):
-    """Per round, the apply's time and each copy's, taken one right after the other."""
-    rounds = []
-    for _ in range(repeat):
-        rounds.append([timed(apply), *(timed(copy) for copy in copies)])
-    return rounds
+def paired_rounds(repeat, actions):
+    """Per round, each action's time, taken one right after the other."""
+    return [[timed(action) for action in actions] for _ in range(repeat)]
 
 
 MEASURE = """
@@ -58,6 +60,7 @@ def main():
     parser.add_argument("--mib", type=int, default=64)
     parser.add_argument("--files", type=int, default=4)
     parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--compare", help="another patchtool whose apply is timed in the same rounds")
     options = parser.parse_args()
 
     with tempfile.TemporaryDirectory(dir="/tmp") as work:
@@ -85,37 +88,44 @@ def main():
         files = [*names, "TLX.hvl"]
         sources = [os.path.join(source, name) for name in names] + [hvl]
 
-        def apply():
-            subprocess.run([options.patchtool, "apply", patch, "--folder", folder], check=True,
-                           stdout=subprocess.DEVNULL)
+        def applying(patchtool):
+            return lambda: subprocess.run([patchtool, "apply", patch, "--folder", folder], check=True,
+                                          stdout=subprocess.DEVNULL)
 
-        def copy_and_rename(*command):
+        def copy_and_rename(*command, durable=False):
             for name, path in zip(files, sources):
                 staging = os.path.join(folder, name + ".tmp")
                 subprocess.run([*command, path, staging], check=True)
                 os.replace(staging, os.path.join(folder, name))
+            if durable:
+                descriptor = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+                os.fsync(descriptor)
+                os.close(descriptor)
 
-        def cp():
-            copy_and_rename("cp")
-
-        def dd():
-            copy_and_rename("sh", "-c", 'exec dd if="$0" of="$1" bs=1M status=none')
-
-        copies = {"cp + rename": cp, "dd 1 MiB + rename": dd}
-        apply()  # warm the caches
-        for copy in copies.values():
-            copy()
-        rounds = paired_rounds(options.repeat, apply, list(copies.values()))
+        dd = ("sh", "-c", 'exec dd if="$0" of="$1" bs=1M status=none')
+        actions = {"patchtool apply": applying(options.patchtool),
+                   "cp + rename": lambda: copy_and_rename("cp"),
+                   "dd + rename": lambda: copy_and_rename(*dd),
+                   "durable floor": lambda: copy_and_rename(dd[0], dd[1], dd[2] + " conv=fsync", durable=True)}
+        if options.compare:
+            actions["the other apply"] = applying(options.compare)
+        for action in actions.values():
+            action()  # warm the caches
+        rounds = paired_rounds(options.repeat, list(actions.values()))
         idle = peak_rss_kib([options.patchtool, "--help"])
         peak = peak_rss_kib([options.patchtool, "apply", patch, "--folder", folder])
         size = sum(os.path.getsize(path) for path in sources)
         print(f"payload: {size / (1 << 20):.1f} MiB in {len(files)} entries, {options.repeat} paired rounds")
-        for index, name in enumerate(["patchtool apply", *copies], start=0):
+        print("durable floor: dd 1 MiB conv=fsync + rename per file, then a sync of the folder")
+        for index, name in enumerate(actions):
             seconds = statistics.median(times[index] for times in rounds)
             print(f"{name + ':':22}{seconds * 1000:8.1f} ms median  ({size / seconds / 1e9:.2f} GB/s)")
-        for index, name in enumerate(copies, start=1):
+        for index, name in enumerate(list(actions)[1:], start=1):
             ratio = statistics.median(times[0] / times[index] for times in rounds)
-            print(f"ratio apply / {name.split(' + ')[0] + ':':9}{ratio:6.2f}  (median of the rounds' ratios)")
+            print(f"ratio apply / {name + ':':18}{ratio:6.2f}  (median of the rounds' ratios)")
+        if options.compare:
+            added = statistics.median(times[0] - times[-1] for times in rounds) * (1 << 30) / size
+            print(f"the apply adds to the other: {added * 1000:.0f} ms per GiB (median of the rounds)")
         print(f"peak memory: idle {idle} KiB, apply {peak} KiB, above idle {peak - idle} KiB")
     return 0
 

@@ -83,6 +83,29 @@ bool moveOpenFile(FileHandle& file, const FolderHandle& folder, const char* from
 // must have been opened for writing), and closes it; nothing put at its name meanwhile is touched.
 void deleteOpenFile(FileHandle& file, const FolderHandle& folder, const char* name);
 
+// Starts writing the `length` bytes at `offset` of the open file back to the disk without waiting
+// for them, so that flushFile later finds little left to wait for (Linux); nothing where the system's
+// cache writes back in the background on its own (Windows).
+void startWriteBack(const FileHandle& file, uint32_t offset, uint32_t length);
+// Waits until every byte written to the open file is on the disk (fsync; FlushFileBuffers). False,
+// with the system's code, when the system says it could not be written: a full or removed drive, a
+// network share that went away. A write the cache accepted may fail only here.
+bool flushFile(const FileHandle& file);
+// Waits until the renames into the folder are on the disk (fsync of its descriptor on POSIX; NTFS
+// journals them itself). False, with the system's code, on failure.
+bool flushFolder(const FolderHandle& folder);
+
+// Opens `name` in `folder` for deletion, sharing everything, and closes it again: what a move over it
+// needs. True when it could be opened or nothing stands there; false, with the system's code, when
+// not (another program holds it: a sharing violation, or access denied).
+bool canReplaceNow(const FolderHandle& folder, const char* name);
+// True when the system's `code` tells of a file another program holds open (a sharing or lock
+// violation); access denied may tell of one too, where the file is not read-only.
+bool isHeldCode(uint32_t code);
+
+// Waits `milliseconds` without handling anything.
+void pauseMilliseconds(uint32_t milliseconds);
+
 // Writes the path of the running executable into `buffer` (NUL-terminated, cut to fit `size`).
 // False when the platform cannot tell; the buffer is then unchanged.
 bool ownExecutablePath(char* buffer, uint32_t size);
@@ -104,6 +127,7 @@ enum class Refusal : uint8_t {
     HardLink,       // a file that other names share where a file of its own is wanted (EMLINK;
                     // ERROR_TOO_MANY_LINKS)
     Replaced,       // a name no longer holds the file the run wrote there (ESTALE; ERROR_FILE_INVALID)
+    Held,           // a file another program holds open (EBUSY; ERROR_SHARING_VIOLATION); the last
 };
 uint32_t refusalCode(Refusal refusal);
 // Sets the refusal's code as the system's; false, so that a refused call can return through it.

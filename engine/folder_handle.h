@@ -8,7 +8,8 @@
 // its folder's handle. Whatever is later renamed, swapped or linked at a folder's name, the handle
 // still names the folder that was opened and checked.
 //
-// The functions that open one and act on names in it are the platform's (engine/file_system.h).
+// The functions that open one and act on names in it are the platform's (engine/file_system.h), and
+// so is close.
 
 #include <cstdint>
 

@@ -18,6 +18,13 @@ bool replaceInstalledList(const FolderHandle& folder, const char* listName, cons
             return false;
         }
     }
+    // On the disk before it replaces the list, so that a crash leaves the old list or the new one.
+    if (!flushFile(file)) {
+        if (failure != nullptr) failure->temporary = OwnFileFailure::Flush;
+        failedCall(failure);
+        deleteOpenFile(file, folder, temporaryName);
+        return false;
+    }
     if (moveOpenFile(file, folder, temporaryName, listName)) return true;
     failedCall(failure);
     deleteOpenFile(file, folder, temporaryName);

@@ -31,8 +31,8 @@ struct ByteSpan {
 };
 
 // Replaces the list `listName` in `folder` with `parts`, one after another: writes them to
-// `temporaryName`, a new file of the run's own held open until it is moved over the list. On any
-// failure the temporary file is deleted through its handle, the list is as it was, and `failure`,
-// when given, tells why.
+// `temporaryName`, a new file of the run's own held open until it is moved over the list, and
+// flushes it to the disk before the move. On any failure the temporary file is deleted through its handle, the list is
+// as it was, and `failure`, when given, tells why.
 bool replaceInstalledList(const FolderHandle& folder, const char* listName, const char* temporaryName,
                           std::initializer_list<ByteSpan> parts, RewriteFailure* failure);

@@ -15,6 +15,7 @@ enum class OwnFileFailure : uint8_t {
     None,
     Open,    // a folder stands at the name, or the file cannot be created (something stands there again)
     Remove,  // something stands at the name that could not, or must not, be removed
+    Flush,   // what was written to it could not be flushed to the disk
 };
 
 // Creates `name` in `folder` as a new file of the run's own, open for exclusive writing in `file`.

@@ -10,9 +10,11 @@
 #include "engine/file_system.h"
 #include "engine/folder_handle.h"
 #include "engine/folder_walk.h"
+#include "engine/hold_wait.h"
 #include "engine/list_rewrite.h"
 #include "engine/own_file.h"
 #include "engine/payload_archive.h"
+#include "engine/run_display.h"
 #include "engine/target_name.h"
 #include "engine/text_join.h"
 #include "engine/uninstall_list.h"
@@ -23,32 +25,6 @@ namespace {
 // "をインストール中" in code page 932: the file label reads "<target name>をインストール中".
 constexpr char labelSuffix[] = "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86";
 constexpr uint32_t fileBarMaximum = 65535;
-
-// The run's view of its host, with the display steps skipped for absent controls.
-struct Display {
-    const RunHost& host;
-    RunControls controls;
-
-    void text(void* control, const char* value) const {
-        if (control != nullptr) host.setText(host.context, control, value);
-    }
-    void range(void* control, uint32_t low, uint32_t high) const {
-        if (control != nullptr) host.setRange(host.context, control, low, high);
-    }
-    void position(void* control, uint32_t value) const {
-        if (control != nullptr) host.setPosition(host.context, control, value);
-    }
-    // Pumps messages; a pump that reports the quit message or a failure sets the cancel flag.
-    // True when the run goes on.
-    bool pump() const {
-        if (host.pumpMessages(host.context) == 1) {
-            host.setCancelFlag(host.context);
-            return false;
-        }
-        return true;
-    }
-    bool stopRequested() const { return host.cancelFlag(host.context) || host.abortFlag(host.context); }
-};
 
 // True when `name` would share a file with an earlier entry or with the pruning's or the merge's
 // temporary file: folded, it equals an earlier target, one of the two is the other's staging name
@@ -86,10 +62,11 @@ void recordFailure(UpdateRunReport* report, RunStep step, const char* name, uint
     report->systemError = systemError;
 }
 
-// The step at which making a file of the run's own failed: a name that could not be removed has a
-// step of its own; a failed creation is an open's.
+// The step at which making a file of the run's own failed.
 RunStep creationStep(OwnFileFailure failure) {
-    return failure == OwnFileFailure::Remove ? RunStep::Remove : RunStep::Open;
+    return failure == OwnFileFailure::Remove  ? RunStep::Remove
+           : failure == OwnFileFailure::Flush ? RunStep::Flush
+                                              : RunStep::Open;
 }
 
 // Records a failed rewrite of a list: under the list's own step, or under the step of its
@@ -129,6 +106,7 @@ struct RunState {
     // Each entry's staging file, held open from its creation to its move, so that no other program
     // opens it meanwhile and nothing put at its name is ever taken for it.
     FileHandle staging[maxArchiveEntries];
+    HoldWait holdWait;  // how long the run has waited for targets other programs hold
     uint8_t* chunk;
     UpdateResult& result;
     UpdateRunReport* report;
@@ -267,6 +245,7 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
         if (staging.write(run.chunk, length) < length) {
             return fail(run, RunStep::Write, target, FileWriteFailed, systemErrorCode());
         }
+        startWriteBack(staging, done, length);
         done += length;
         display.position(display.controls.fileBar,
                          static_cast<uint32_t>(static_cast<uint64_t>(done) * fileBarMaximum / entry.size));
@@ -281,39 +260,73 @@ StepOutcome stageEntry(RunState& run, uint32_t i) {
     return display.pump() ? StepOutcome::Next : StepOutcome::Stop;
 }
 
-// True when every target can be replaced by a move, which the run finds out before the first one so
-// that no target is replaced when one cannot be: a folder, a link that stands as a folder, or a
-// read-only file other names share (its attribute, shared by every name, must not be cleared),
-// fails. Records the first that cannot.
-bool canReplaceTargets(const RunState& run) {
+// Flushes every staging file to the disk, once the last one is written, so that the run waits for
+// the disk once and no target is replaced by a file that a power cut could still take back.
+StepOutcome flushStagedFiles(RunState& run) {
     for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        clearSystemErrorCode();
+        if (!flushFile(run.staging[i]))
+            return fail(run, RunStep::Flush, run.targets[i], FileWriteFailed, systemErrorCode());
+    }
+    return StepOutcome::Next;
+}
+
+// Makes sure before the first move that every target can be replaced, so that no target is replaced
+// when one cannot be: a folder, a link that stands as a folder, or a read-only file other names share
+// (its attribute, shared by every name, must not be cleared) fails, and so does a target that another
+// program still holds once the run has waited for it. Stop, recording the failure, or with nothing
+// recorded when a stop was asked for while the run waited.
+StepOutcome checkTargets(RunState& run) {
+    for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
+        const EntryPlace& place = run.places[i];
         NameState state{};
-        if (!inspectName(*run.places[i].folder, run.places[i].name, state)) continue;  // the move tells
-        const bool folder = state.kind == NameKind::Folder || state.kind == NameKind::LinkedFolder;
-        if (folder || (state.kind == NameKind::HardLinked && state.readOnly)) {
-            recordFailure(run.report, RunStep::Move, run.targets[i],
-                          refusalCode(folder ? Refusal::Folder : Refusal::AccessDenied));
+        if (inspectName(*place.folder, place.name, state)) {
+            const bool folder = state.kind == NameKind::Folder || state.kind == NameKind::LinkedFolder;
+            if (folder || (state.kind == NameKind::HardLinked && state.readOnly)) {
+                return fail(run, RunStep::Move, run.targets[i], FileWriteFailed,
+                            refusalCode(folder ? Refusal::Folder : Refusal::AccessDenied));
+            }
+        }
+        while (!canReplaceNow(*place.folder, place.name)) {
+            const uint32_t code = systemErrorCode();
+            if (!isHeldTarget(*place.folder, place.name, code)) break;  // the move tells
+            switch (pauseForHold(run.holdWait, run.display, true)) {
+                case HoldPause::Paused:
+                    continue;
+                case HoldPause::Stopped:
+                    return StepOutcome::Stop;
+                case HoldPause::Spent:
+                    return fail(run, RunStep::Move, run.targets[i], FileWriteFailed, code);
+            }
+        }
+    }
+    return StepOutcome::Next;
+}
+
+// Moves the staging file of entry i over its target, through the handle it was written with, waiting
+// for a target that another program has begun to hold since the check. The commit is not stopped.
+bool moveEntry(RunState& run, uint32_t i) {
+    const EntryPlace& place = run.places[i];
+    char name[runPathBufferSize];
+    stagingName(name, place);
+    resetFileAttributes(*place.folder, place.name);
+    while (!moveOpenFile(run.staging[i], *place.folder, name, place.name)) {
+        const uint32_t code = systemErrorCode();
+        if (!isHeldTarget(*place.folder, place.name, code) ||
+            pauseForHold(run.holdWait, run.display, false) != HoldPause::Paused) {
+            recordFailure(run.report, RunStep::Move, run.targets[i], code);
             return false;
         }
     }
     return true;
 }
 
-// Moves every staging file over its target in index order, through the handle it was written with;
-// stops at the first failed move, which it records, and moves nothing back. A target is replaced as
-// a name: a link there is replaced itself, and only a plain file of its own loses a read-only
-// attribute first.
+// Moves every staging file over its target in index order; stops at the first failed move, which it
+// records, and moves nothing back. A target is replaced as a name: a link there is replaced itself,
+// and only a plain file of its own loses a read-only attribute first.
 bool commitEntries(RunState& run) {
-    if (!canReplaceTargets(run)) return false;
     for (uint32_t i = 0; i < run.archive.entryCount(); ++i) {
-        const EntryPlace& place = run.places[i];
-        char name[runPathBufferSize];
-        stagingName(name, place);
-        resetFileAttributes(*place.folder, place.name);
-        if (!moveOpenFile(run.staging[i], *place.folder, name, place.name)) {
-            recordFailure(run.report, RunStep::Move, run.targets[i], systemErrorCode());
-            return false;
-        }
+        if (!moveEntry(run, i)) return false;
         if (run.report != nullptr) std::strcpy(run.report->installed[run.report->installedCount++], run.targets[i]);
     }
     return true;
@@ -348,8 +361,9 @@ UpdateResult updateLists(const RunState& run) {
 }
 
 // Set-up to clean-up once the archive is open; returns the result before the stop flags are applied.
+// `committed` tells whether the moves began, after which nothing stops the run.
 UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHandle& executable,
-                              const PayloadArchive& archive, UpdateRunReport* report) {
+                              const PayloadArchive& archive, UpdateRunReport* report, bool& committed) {
     UpdateResult result = PayloadDamaged;
     const uint32_t count = archive.entryCount();
     std::unique_ptr<const char*[]> targets(new (std::nothrow) const char*[count + 1]());
@@ -359,8 +373,8 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     }
     VersionList versions;
     if (const auto listIndex = findVersionListEntry(archive)) versions.loadFromArchive(executable, archive, *listIndex);
-    RunState run{folder, display, executable, archive, versions, targets.get(), {},
-                 {},     0,       {},         {},      nullptr,  result,        report};
+    RunState run{folder, display, executable, archive, versions, targets.get(), {},    {},
+                 0,      {},      {},         {},      nullptr,  result,        report};
     if (resolveTargets(run) == StepOutcome::Stop || openFolders(run) == StepOutcome::Stop) return result;
 
     display.range(display.controls.fileBar, 0, fileBarMaximum);
@@ -379,8 +393,14 @@ UpdateResult runOpenedArchive(const char* folder, const Display& display, FileHa
     while (staged < count && !display.stopRequested() && stageEntry(run, staged) == StepOutcome::Next) ++staged;
     chunk.reset();
 
-    if (staged == count && !display.stopRequested()) {
+    if (staged == count && !display.stopRequested() && flushStagedFiles(run) == StepOutcome::Next &&
+        checkTargets(run) == StepOutcome::Next) {
+        committed = true;
         result = commitEntries(run) ? updateLists(run) : FileWriteFailed;
+        // The renames, on the disk before the run reports them.
+        for (const FolderHandle& folder : run.folders) {
+            if (folder.isOpen()) flushFolder(folder);
+        }
     }
     removeStagingFiles(run);
     return result;
@@ -404,10 +424,13 @@ UpdateResult runUpdateFromPatch(const char* patchPath, const char* installFolder
                                                          : RunStep::Read;
         recordFailure(report, step, "", result == PayloadDamaged ? systemErrorCode() : 0);
     }
-    if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report);
+    bool committed = false;
+    if (result == Ok) result = runOpenedArchive(installFolder, display, executable, archive, report, committed);
     executable.close();
-    if (host.cancelFlag(host.context)) result = Cancelled;
-    if (host.abortFlag(host.context)) result = Aborted;
+    // A stop asked for once the moves began (while a move waited for a held file) did not stop them:
+    // the result tells what the run did, not that it was stopped.
+    if (!committed && host.cancelFlag(host.context)) result = Cancelled;
+    if (!committed && host.abortFlag(host.context)) result = Aborted;
     return result;
 }
 

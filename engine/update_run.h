@@ -43,7 +43,8 @@ enum class RunStep : uint8_t {
     Memory,
     Count,
     Remove,
-    Outside
+    Outside,
+    Flush
 };
 struct RunStepText {
     const char* name;    // as tools show it
@@ -64,8 +65,9 @@ inline constexpr RunStepText runStepTexts[] = {
     {"count", "the patch holds more entries than the updater installs (32)"},
     {"remove", "something that stands at the name could not be removed"},
     {"outside", "a folder on its way is a link or junction that leads out of the game folder"},
+    {"flush", "the disk did not take the file whole"},
 };
-static_assert(sizeof runStepTexts / sizeof *runStepTexts == static_cast<unsigned>(RunStep::Outside) + 1);
+static_assert(sizeof runStepTexts / sizeof *runStepTexts == static_cast<unsigned>(RunStep::Flush) + 1);
 inline constexpr const char* runStepName(RunStep step) { return runStepTexts[static_cast<int>(step)].name; }
 
 // What a run did besides its result, for callers that report it. Plain storage, so that the run
@@ -90,9 +92,11 @@ inline constexpr const char* runStepName(RunStep step) { return runStepTexts[sta
 //           must not be removed (a read-only file other names share, a name that leads elsewhere)
 //           Open and Remove give FileWriteFailed for a staging file; for a list's temporary file
 //           they name that file and give the list's result
+//   Flush   a staging file could not be flushed to the disk, found before the first move:
+//           FileWriteFailed; for a list's temporary file, that file is named and the list's result given
 //   Move    a staging file cannot be moved over its target, or a target could not be replaced at all
-//           (a folder, a junction, a read-only file other names share), found before the first
-//           move: FileWriteFailed
+//           (a folder, a junction, a read-only file other names share, a file another program still
+//           holds after the run waited for it), found before the first move: FileWriteFailed
 //   Memory  an allocation of the run fails (no name): FileWriteFailed
 //   Prune   an existing TLX.hvl is read-only, a link or a file other names share, or reading or
 //           rewriting it fails: the result stays Ok, as the files are installed

@@ -7,26 +7,17 @@
 
 #include <filesystem>
 
-#include "engine/check_value.h"
 #include "engine/platform/fault_injection.h"
 #include "engine/update_run.h"
-#include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tests/support/folder.h"
+#include "tests/support/patch_file.h"
 #include "tests/support/scripted_host.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-std::array<uint8_t, 8> checkValueOf(const Bytes& bytes) {
-    CheckValue value;
-    value.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    std::array<uint8_t, 8> stored;
-    std::copy(value.bytes(), value.bytes() + 8, stored.begin());
-    return stored;
-}
 
 // Every file under a folder with its bytes, a read-only one named so.
 Snapshot stateOf(const std::string& folder) {
@@ -52,8 +43,7 @@ struct LinkSwapTest : testing::Test {
 
     void SetUp() override {
         clearFaults();
-        writeFile(patch, *makePatchImage(Bytes(512, 0x4D),
-                                         *makePayloadArchive({{"a.arc", a}, {"b.arc", b}, {"TLX.hvl", list}})));
+        writePatchFile(patch, {{"a.arc", a}, {"b.arc", b}, {"TLX.hvl", list}});
         prepare(game);
         resetFaultCounters();
         EXPECT_EQ(run(), Ok);

@@ -4,15 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
-#include "engine/check_value.h"
 #include "engine/file_system.h"
+#include "engine/hold_wait.h"
 #include "engine/platform/fault_injection.h"
-#include "formats/payload_archive_writer.h"
 #include "formats/version_list_writer.h"
 #include "tests/support/folder.h"
+#include "tests/support/patch_file.h"
 #include "tests/support/scripted_host.h"
 
 namespace {
@@ -22,14 +23,6 @@ using namespace std::string_literals;
 std::string label(const std::string& target) {
     return "text label " + target +
            "\x82\xF0\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x92\x86; ";  // をインストール中
-}
-
-std::array<uint8_t, 8> checkValueOf(const Bytes& bytes) {
-    CheckValue value;
-    value.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
-    std::array<uint8_t, 8> stored;
-    std::copy(value.bytes(), value.bytes() + 8, stored.begin());
-    return stored;
 }
 
 // The typical patch: a.arc of two copy chunks, the version list (which has no record of itself and
@@ -70,9 +63,7 @@ struct UpdateRunTest : testing::Test {
     }
     void TearDown() override { clearFaults(); }
 
-    void writePatch(const std::vector<PayloadEntrySource>& payload) {
-        writeFile(patch, *makePatchImage(Bytes(512, 0x4D), *makePayloadArchive(payload)));
-    }
+    void writePatch(const std::vector<PayloadEntrySource>& payload) { writePatchFile(patch, payload); }
     UpdateResult run(UpdateRunReport* report = nullptr) {
         const RunHost host = script.host();
         return runUpdateFromPatch(patch.c_str(), folder.c_str(), host, report);
@@ -286,3 +277,44 @@ TEST_F(UpdateRunTest, EveryFaultLeavesWhatTheResultAllowsAndARerunRecovers) {
 }
 
 }  // namespace
+
+// A target another program holds for a moment (a virus scanner, an indexer) is waited for, 10 s at
+// the most, with the window's messages handled meanwhile; held longer, the run fails before any move.
+TEST_F(UpdateRunTest, TargetsHeldByOtherProgramsAreWaitedFor) {
+    const uint32_t forever = UINT32_MAX;
+    const struct {
+        const char* what;
+        FaultOperation operation;
+        uint32_t nth, times;
+        FaultEffect effect;
+        uint32_t abortAtPump;
+        UpdateResult expected;
+    } cases[] = {
+        {"held for three tries before the moves", FaultOperation::Probe, 2, 3, FaultEffect::Held, 0, Ok},
+        {"access denied to a writable target twice", FaultOperation::Probe, 1, 2, FaultEffect::Denied, 0, Ok},
+        {"held from the second move on, for two tries", FaultOperation::Move, 2, 2, FaultEffect::Held, 0, Ok},
+        {"an abort confirmed while the run waits", FaultOperation::Probe, 1, forever, FaultEffect::Held, 15, Aborted},
+        {"an abort confirmed while a move waits: it is not stopped", FaultOperation::Move, 2, 3, FaultEffect::Held, 15,
+         Ok},
+        {"held throughout", FaultOperation::Probe, 3, forever, FaultEffect::Held, 0, FileWriteFailed},
+    };
+    for (const auto& test : cases) {
+        restore(folder, before);
+        script = ScriptedHost{};
+        script.abortAtPump = test.abortAtPump;
+        injectFault(test.operation, test.nth, test.effect, test.times);
+        UpdateRunReport report;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run(&report), test.expected) << test.what << " " << failure(report) << " " << report.systemError;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        clearFaults();
+        EXPECT_EQ(difference(snapshot(folder), test.expected == Ok ? after : before), "") << test.what;
+        EXPECT_GT(script.pumps, 13u) << test.what << ": messages are handled while the run waits";
+        if (test.expected == FileWriteFailed) {
+            EXPECT_EQ(failure(report), "move:b.arc") << test.what;
+            EXPECT_EQ(report.systemError, refusalCode(Refusal::Held)) << test.what;
+            EXPECT_GE(waited, std::chrono::milliseconds(holdWaitLimit)) << test.what;
+            EXPECT_LT(waited, std::chrono::milliseconds(holdWaitLimit + 3000)) << test.what;
+        }
+    }
+}

@@ -14,6 +14,10 @@ struct {
     void (*action)(void* context);
     void* context;
 } plan{FaultOperation::Open, 0, 0, FaultEffect::None, nullptr, nullptr};
+struct {
+    void (*watcher)(const FileChangeRecord& change, void* context);
+    void* context;
+} watch{nullptr, nullptr};
 
 }  // namespace
 
@@ -48,11 +52,34 @@ FaultEffect nextFaultEffect(FaultOperation operation) {
         action(plan.context);
         return FaultEffect::None;
     }
-    if (plan.effect == FaultEffect::None) return FaultEffect::None;
-    // An operation that fails gives the code of a failing disk; one that moves no bytes cannot come
-    // back short, so it fails either way. A short transfer is the system's own, and fails no call.
-    const bool transfer = operation == FaultOperation::Read || operation == FaultOperation::Write;
-    if (plan.effect == FaultEffect::Fail || !transfer) refuse(Refusal::InjectedFault);
+    switch (plan.effect) {
+        case FaultEffect::None:
+            return FaultEffect::None;
+        case FaultEffect::Held:
+            refuse(Refusal::Held);
+            break;
+        case FaultEffect::Denied:
+            refuse(Refusal::AccessDenied);
+            break;
+        case FaultEffect::Fail:
+        case FaultEffect::Short:
+            // An operation that fails gives the code of a failing disk; one that moves no bytes cannot
+            // come back short, so it fails either way. A short transfer is the system's own, and fails
+            // no call.
+            if (plan.effect == FaultEffect::Fail ||
+                (operation != FaultOperation::Read && operation != FaultOperation::Write)) {
+                refuse(Refusal::InjectedFault);
+            }
+            break;
+    }
     return plan.effect;
+}
+
+void watchFileChanges(void (*watcher)(const FileChangeRecord& change, void* context), void* context) {
+    watch = {watcher, context};
+}
+
+void reportFileChange(const FileChangeRecord& change) {
+    if (watch.watcher != nullptr) watch.watcher(change, watch.context);
 }
 #endif

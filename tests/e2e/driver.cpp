@@ -1,6 +1,6 @@
 // The end-to-end driver, "driver setup SETUP_EXE FOLDER STEP...": runs setup.exe as a player, the game
 // or another copy of the updater would and prints what it saw, one line per observation, for
-// setup_e2e.py to compare (texts as code page 932 bytes in hex; FOLDER is not used). Every wait is
+// setup_e2e.py to compare (texts as code page 932 bytes in hex; FOLDER is the install folder). Every wait is
 // bounded; a step that cannot be done prints "error step=..." and ends the steps with exit status 1.
 //   mutex:NAME        create the named mutex and hold it until the driver ends
 //   start[:N]         start copy K = 1, 2, ...; with N, its run is held when the file label is set for
@@ -11,6 +11,8 @@
 //   click|close|quit  post a click on the abort button or WM_CLOSE to copy 1's dialog, WM_QUIT to its thread
 //   ignored           post the system close command (Alt+F4) and Escape's IDCANCEL, which the dialog ignores
 //   wait-file:PATH    wait until PATH exists
+//   hold:NAME[:MS]    open FOLDER\NAME as a virus scanner would, sharing reading but not deletion, and
+//                     keep it open for MS milliseconds, or until the driver ends
 //   exit:K            wait for copy K to end: "exit copy=K status=0xXXXXXXXX"; a box of K shown meanwhile
 //                     is printed with " unexpected=1" and answered No (or OK)
 #include <windows.h>
@@ -29,12 +31,25 @@ namespace {
 constexpr DWORD waitMs = 20000;  // reached only when something went wrong
 constexpr int boxTextId = 0xFFFF;
 
-std::string setupPath;
+std::string setupPath, installFolder;
 std::vector<PROCESS_INFORMATION> copies;
 HANDLE heldEvent = CreateEventA(nullptr, FALSE, FALSE, heldEventName);  // of the one copy whose run is held
 HANDLE releaseEvent = CreateEventA(nullptr, FALSE, FALSE, releaseEventName);
 HWND lastBox = nullptr;
 bool failed = false;
+
+// A file held open, closed after a while on a thread of its own.
+struct TimedHold {
+    HANDLE file;
+    DWORD milliseconds;
+};
+DWORD WINAPI closeLater(void* context) {
+    const TimedHold* hold = static_cast<const TimedHold*>(context);
+    Sleep(hold->milliseconds);
+    CloseHandle(hold->file);
+    delete hold;
+    return 0;
+}
 
 bool fail(const std::string& step, const std::string& what) {
     std::printf("error step=%s what=%s\n", step.c_str(), what.c_str());
@@ -201,6 +216,16 @@ bool runStep(const std::string& step) {
         done = PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) && PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     } else if (name == "quit") {
         done = PostThreadMessageA(copies.at(0).dwThreadId, WM_QUIT, 0, 0);
+    } else if (name == "hold") {
+        const size_t colon = argument.find(':');
+        const std::string path = installFolder + "\\" + argument.substr(0, colon);
+        const HANDLE held =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        done = held != INVALID_HANDLE_VALUE;
+        if (done && colon != std::string::npos) {
+            done = CreateThread(nullptr, 0, closeLater, new TimedHold{held, std::stoul(argument.substr(colon + 1))}, 0,
+                                nullptr) != nullptr;
+        }
     } else if (name == "wait-file") {
         done = waitFor([&argument] { return GetFileAttributesA(argument.c_str()) != INVALID_FILE_ATTRIBUTES; });
     } else if (name == "exit") {
@@ -218,6 +243,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     setupPath = argv[2];
+    installFolder = argv[3];
     for (int i = 4; i < argc && runStep(argv[i]); ++i) {
     }
     // Nothing is left running: a held run is let go, and every copy ends.

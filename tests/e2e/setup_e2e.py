@@ -95,6 +95,12 @@ SCENARIOS = {
     # One patch from the sample game's three earlier releases to the new one, run on an install of the oldest.
     "cumulative-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="cumulative",
                                  prepare=lambda folder: install_sample_release(folder, "release-3")),
+    # A virus scanner holds data1.arc, which the run must replace, while the run stages its last file: for
+    # 2 s, which the run waits out, or throughout, which fails the run before any move.
+    "target-held-briefly": Scenario(f"start:5 box answer:yes held hold:data1.arc:2000 release {OK}",
+                                    "consent held:TLX.exe completed exit=ok", True),
+    "target-held-throughout": Scenario(f"start:5 box answer:yes held hold:data1.arc release {OK}",
+                                       "consent held:TLX.exe write-failed exit=write-failed", False),
     "uninstall-list-missing": Scenario(f"{YES} {OK}", "consent uninstall-failed exit=uninstall-failed", True,
                                        prepare=lambda folder: (folder / "uninst.lst").unlink()),
 }

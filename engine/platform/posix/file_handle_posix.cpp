@@ -73,6 +73,7 @@ bool FileHandle::openWrite(const char* path) {
 bool FileHandle::openWrite(const FolderHandle& folder, const char* name) {
     if (isOpen() || VENNHOLT_FAULT_EFFECT(Open) != FaultEffect::None) return false;
     handle_ = createForWriting(descriptor(folder), name);
+    if (isOpen()) VENNHOLT_FILE_CHANGED(FileChange::Create, handle_, folder.nativeHandle(), name);
     return isOpen();
 }
 
@@ -85,7 +86,9 @@ uint32_t FileHandle::read(void* destination, uint32_t count) {
 uint32_t FileHandle::write(const void* source, uint32_t count) {
     if (!applyFault(VENNHOLT_FAULT_EFFECT(Write), count)) return 0;
     const ssize_t moved = ::write(static_cast<int>(handle_), source, count);
-    return moved < 0 ? 0 : static_cast<uint32_t>(moved);
+    if (moved <= 0) return 0;
+    VENNHOLT_FILE_CHANGED(FileChange::Write, handle_, -1, nullptr, source, static_cast<uint32_t>(moved));
+    return static_cast<uint32_t>(moved);
 }
 
 bool FileHandle::seek(uint32_t position) {

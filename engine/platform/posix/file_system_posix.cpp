@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -61,24 +62,6 @@ NameState classify(const struct stat& status) {
 
 }  // namespace
 
-FolderHandle::~FolderHandle() { close(); }
-
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept { *this = static_cast<FolderHandle&&>(other); }
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        reset(other.handle_, other.pathForm_);
-        other.handle_ = invalidHandle;
-    }
-    return *this;
-}
-
-void FolderHandle::reset(intptr_t handle, uint8_t pathForm) {
-    close();
-    handle_ = handle;
-    pathForm_ = pathForm;
-}
-
 void FolderHandle::close() {
     if (!isOpen()) return;
     ::close(static_cast<int>(handle_));
@@ -90,6 +73,7 @@ bool openFolder(FolderHandle& folder, const char* path) {
     const int fd = ::open(toNativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     folder.reset(fd, 0);
+    VENNHOLT_FILE_CHANGED(FileChange::Folder, fd, -1, path);
     return true;
 }
 
@@ -98,6 +82,7 @@ SubfolderOpening openSubfolder(FolderHandle& subfolder, const FolderHandle& pare
     const int fd = ::openat(descriptor(parent), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
         subfolder.reset(fd, 0);
+        VENNHOLT_FILE_CHANGED(FileChange::Folder, fd, parent.nativeHandle(), name);
         return SubfolderOpening::Opened;
     }
     // O_NOFOLLOW refuses a symbolic link, with ELOOP or (with O_DIRECTORY) ENOTDIR; which of the two
@@ -141,7 +126,9 @@ NameClearing clearName(const FolderHandle& folder, const char* name) {
         refuse(Refusal::Folder);
         return NameClearing::Folder;
     }
-    return ::unlinkat(descriptor(folder), name, 0) == 0 ? NameClearing::Free : NameClearing::Kept;
+    if (::unlinkat(descriptor(folder), name, 0) != 0) return NameClearing::Kept;
+    VENNHOLT_FILE_CHANGED(FileChange::Remove, -1, folder.nativeHandle(), name);
+    return NameClearing::Free;
 }
 
 // The file is opened as the name itself (O_PATH, no link followed) and changed through that
@@ -154,6 +141,7 @@ bool resetFileAttributes(const FolderHandle& folder, const char* name) {
     const bool reset = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
                        ::chmod(self.c_str(), (status.st_mode & 07777) | S_IWUSR) == 0;
     ::close(fd);
+    if (reset) VENNHOLT_FILE_CHANGED(FileChange::Attributes, -1, folder.nativeHandle(), name);
     return reset;
 }
 
@@ -169,13 +157,47 @@ bool moveOpenFile(FileHandle& file, const FolderHandle& folder, const char* from
             return refuse(Refusal::AccessDenied);
     }
     if (::renameat(descriptor(folder), from, descriptor(folder), to) != 0) return false;
+    VENNHOLT_FILE_CHANGED(FileChange::Rename, file.nativeHandle(), folder.nativeHandle(), to);
     file.close();
     return true;
 }
 
 void deleteOpenFile(FileHandle& file, const FolderHandle& folder, const char* name) {
-    if (holdsOpenFile(folder, name, file)) ::unlinkat(descriptor(folder), name, 0);
+    if (holdsOpenFile(folder, name, file) && ::unlinkat(descriptor(folder), name, 0) == 0) {
+        VENNHOLT_FILE_CHANGED(FileChange::Remove, file.nativeHandle(), folder.nativeHandle(), name);
+    }
     file.close();
+}
+
+void startWriteBack(const FileHandle& file, uint32_t offset, uint32_t length) {
+    ::sync_file_range(descriptor(file), offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
+bool flushFile(const FileHandle& file) {
+    if (VENNHOLT_FAULT_EFFECT(Flush) != FaultEffect::None || ::fsync(descriptor(file)) != 0) return false;
+    VENNHOLT_FILE_CHANGED(FileChange::Flush, file.nativeHandle(), -1, nullptr);
+    return true;
+}
+
+bool flushFolder(const FolderHandle& folder) { return ::fsync(descriptor(folder)) == 0; }
+
+// A FileHandle that holds the file stands for another program that holds it, as a Windows handle
+// without FILE_SHARE_DELETE does.
+bool canReplaceNow(const FolderHandle& folder, const char* name) {
+    if (VENNHOLT_FAULT_EFFECT(Probe) != FaultEffect::None) return false;
+    struct stat status {};
+    if (::fstatat(descriptor(folder), name, &status, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    return !S_ISREG(status.st_mode) || isFree(folder, name) || refuse(Refusal::Held);
+}
+
+bool isHeldCode(uint32_t code) { return code == EBUSY || code == EWOULDBLOCK; }
+
+void pauseMilliseconds(uint32_t milliseconds) {
+    struct timespec pause {
+        static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000
+    };
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
 }
 
 bool ownExecutablePath(char* buffer, uint32_t size) {
@@ -194,7 +216,8 @@ uint32_t systemErrorCode() { return static_cast<uint32_t>(errno); }
 void clearSystemErrorCode() { errno = 0; }
 
 uint32_t refusalCode(Refusal refusal) {
-    constexpr int codes[] = {EACCES, EISDIR, EIO, ELOOP, EMLINK, ESTALE};
+    constexpr int codes[] = {EACCES, EISDIR, EIO, ELOOP, EMLINK, ESTALE, EBUSY};
+    static_assert(sizeof codes / sizeof *codes == static_cast<unsigned>(Refusal::Held) + 1);
     return static_cast<uint32_t>(codes[static_cast<unsigned>(refusal)]);
 }
 

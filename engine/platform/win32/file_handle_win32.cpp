@@ -51,6 +51,7 @@ bool FileHandle::openWrite(const FolderHandle& folder, const char* name) {
     handle_ = reinterpret_cast<intptr_t>(openRelative(native(folder.nativeHandle()), name,
                                                       GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, FILE_CREATE,
                                                       relativeFileOptions, FILE_ATTRIBUTE_ARCHIVE));
+    if (isOpen()) VENNHOLT_FILE_CHANGED(FileChange::Create, handle_, folder.nativeHandle(), name);
     return isOpen();
 }
 
@@ -65,6 +66,7 @@ uint32_t FileHandle::write(const void* source, uint32_t count) {
     if (!applyFault(VENNHOLT_FAULT_EFFECT(Write), count)) return 0;
     DWORD moved = 0;
     if (!WriteFile(native(handle_), source, count, &moved, nullptr)) return 0;
+    if (moved != 0) VENNHOLT_FILE_CHANGED(FileChange::Write, handle_, -1, nullptr, source, moved);
     return moved;
 }
 

@@ -110,24 +110,6 @@ NameClearing removeName(HANDLE handle, NameState state) {
 
 }  // namespace
 
-FolderHandle::~FolderHandle() { close(); }
-
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept { *this = static_cast<FolderHandle&&>(other); }
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        reset(other.handle_, other.pathForm_);
-        other.handle_ = invalidHandle;
-    }
-    return *this;
-}
-
-void FolderHandle::reset(intptr_t handle, uint8_t pathForm) {
-    close();
-    handle_ = handle;
-    pathForm_ = pathForm;
-}
-
 void FolderHandle::close() {
     if (!isOpen()) return;
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -147,6 +129,7 @@ bool openFolder(FolderHandle& folder, const char* path) {
     }
     const uint8_t form = pathFormOf(handle.get());
     folder.reset(reinterpret_cast<intptr_t>(handle.release()), form);
+    VENNHOLT_FILE_CHANGED(FileChange::Folder, folder.nativeHandle(), -1, path);
     return true;
 }
 
@@ -165,6 +148,7 @@ SubfolderOpening openSubfolder(FolderHandle& subfolder, const FolderHandle& pare
         return SubfolderOpening::LeadsOut;
     }
     subfolder.reset(reinterpret_cast<intptr_t>(handle.release()), parent.pathForm());
+    VENNHOLT_FILE_CHANGED(FileChange::Folder, subfolder.nativeHandle(), parent.nativeHandle(), name);
     return SubfolderOpening::Opened;
 }
 
@@ -186,14 +170,20 @@ NameClearing clearName(const FolderHandle& folder, const char* name) {
     if (!handle.isOpen()) return isMissing(GetLastError()) ? NameClearing::Free : NameClearing::Kept;
     NameState state{};
     if (!classify(handle.get(), folder, name, state)) return NameClearing::Kept;
-    return removeName(handle.get(), state);  // a name marked for deletion goes when the handle closes
+    const NameClearing clearing = removeName(handle.get(), state);  // the name goes when the handle closes
+    if (clearing == NameClearing::Free) VENNHOLT_FILE_CHANGED(FileChange::Remove, -1, folder.nativeHandle(), name);
+    return clearing;
 }
 
 bool resetFileAttributes(const FolderHandle& folder, const char* name) {
     const OwnedHandle handle(openName(folder, name, FILE_READ_ATTRIBUTES));
     NameState state{};
-    return handle.isOpen() && classify(handle.get(), folder, name, state) && state.kind == NameKind::File &&
-           makeNormal(handle.get());
+    if (!handle.isOpen() || !classify(handle.get(), folder, name, state) || state.kind != NameKind::File ||
+        !makeNormal(handle.get())) {
+        return false;
+    }
+    VENNHOLT_FILE_CHANGED(FileChange::Attributes, -1, folder.nativeHandle(), name);
+    return true;
 }
 
 bool moveOpenFile(FileHandle& file, const FolderHandle& folder, const char*, const char* to) {
@@ -202,14 +192,37 @@ bool moveOpenFile(FileHandle& file, const FolderHandle& folder, const char*, con
     // paths it kept, which lead elsewhere once the folder has been swapped for a link.
     if (!stillAtItsPath(native(folder)) || !stillAtItsPath(native(file))) return refuse(Refusal::Replaced);
     if (!renameRelative(native(file), native(folder), to)) return false;
+    VENNHOLT_FILE_CHANGED(FileChange::Rename, file.nativeHandle(), folder.nativeHandle(), to);
     file.close();
     return true;
 }
 
-void deleteOpenFile(FileHandle& file, const FolderHandle&, const char*) {
-    deleteThrough(native(file));
+void deleteOpenFile(FileHandle& file, [[maybe_unused]] const FolderHandle& folder, [[maybe_unused]] const char* name) {
+    if (deleteThrough(native(file)))
+        VENNHOLT_FILE_CHANGED(FileChange::Remove, file.nativeHandle(), folder.nativeHandle(), name);
     file.close();
 }
+
+// The system's cache writes back in the background; the flush before the first move waits for it once.
+void startWriteBack(const FileHandle&, uint32_t, uint32_t) {}
+
+bool flushFile(const FileHandle& file) {
+    if (VENNHOLT_FAULT_EFFECT(Flush) != FaultEffect::None || !FlushFileBuffers(native(file))) return false;
+    VENNHOLT_FILE_CHANGED(FileChange::Flush, file.nativeHandle(), -1, nullptr);
+    return true;
+}
+
+bool flushFolder(const FolderHandle&) { return true; }
+
+bool canReplaceNow(const FolderHandle& folder, const char* name) {
+    if (VENNHOLT_FAULT_EFFECT(Probe) != FaultEffect::None) return false;
+    const OwnedHandle handle(openName(folder, name, DELETE | FILE_READ_ATTRIBUTES));
+    return handle.isOpen() || isMissing(GetLastError());
+}
+
+bool isHeldCode(uint32_t code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION; }
+
+void pauseMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
 
 bool ownExecutablePath(char* buffer, uint32_t size) { return GetModuleFileNameA(nullptr, buffer, size) != 0; }
 
@@ -220,7 +233,9 @@ void clearSystemErrorCode() { SetLastError(ERROR_SUCCESS); }
 // Windows denies access to a folder opened or replaced as a file, so both refusals read alike.
 uint32_t refusalCode(Refusal refusal) {
     constexpr DWORD codes[] = {ERROR_ACCESS_DENIED,         ERROR_ACCESS_DENIED,  ERROR_WRITE_FAULT,
-                               ERROR_CANT_RESOLVE_FILENAME, ERROR_TOO_MANY_LINKS, ERROR_FILE_INVALID};
+                               ERROR_CANT_RESOLVE_FILENAME, ERROR_TOO_MANY_LINKS, ERROR_FILE_INVALID,
+                               ERROR_SHARING_VIOLATION};
+    static_assert(sizeof codes / sizeof *codes == static_cast<unsigned>(Refusal::Held) + 1);
     return codes[static_cast<unsigned>(refusal)];
 }
 

@@ -46,24 +46,26 @@ bool reachesItself(HANDLE handle, const FolderHandle& folder, const char* name) 
 }
 
 bool stillAtItsPath(HANDLE handle) {
-    wchar_t path[capacity];
-    uint8_t form = noPathForm;
-    for (const uint8_t candidate : forms) {
-        if (finalPath(handle, candidate, path) != 0) {
-            form = candidate;
-            break;
+    BY_HANDLE_FILE_INFORMATION held{};
+    if (!GetFileInformationByHandle(handle, &held)) return true;
+    // Only a path that opens and reaches another file or folder tells of a swap; one that cannot be
+    // had or opened in any form tells nothing (a rename through it would fail as well).
+    wchar_t path[capacity + 16];
+    for (const uint8_t form : forms) {
+        wchar_t* name = path;
+        if (form == VOLUME_NAME_NT) {  // a volume's NT name opens below the object manager's root
+            wcscpy(path, L"\\\\?\\GLOBALROOT");
+            name = path + wcslen(path);
         }
+        wchar_t(&room)[capacity] = *reinterpret_cast<wchar_t(*)[capacity]>(name);
+        if (finalPath(handle, form, room) == 0) continue;
+        const OwnedHandle reached(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION found{};
+        if (!reached.isOpen() || !GetFileInformationByHandle(reached.get(), &found)) continue;
+        return held.dwVolumeSerialNumber == found.dwVolumeSerialNumber && held.nFileIndexHigh == found.nFileIndexHigh &&
+               held.nFileIndexLow == found.nFileIndexLow;
     }
-    if (form == noPathForm) return true;
-    // Only an NT path of a volume needs the object manager's prefix to be opened as a path.
-    wchar_t opened[capacity + 8] = L"\\\\?\\GLOBALROOT";
-    const wchar_t* name = form == VOLUME_NAME_NT ? (wcscat(opened, path), opened) : path;
-    const OwnedHandle reached(CreateFileW(name, FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION held{}, found{};
-    return reached.isOpen() && GetFileInformationByHandle(handle, &held) &&
-           GetFileInformationByHandle(reached.get(), &found) &&
-           held.dwVolumeSerialNumber == found.dwVolumeSerialNumber && held.nFileIndexHigh == found.nFileIndexHigh &&
-           held.nFileIndexLow == found.nFileIndexLow;
+    return true;
 }
