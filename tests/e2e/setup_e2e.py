@@ -92,6 +92,9 @@ SCENARIOS = {
     "release-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="release",
                               prepare=lambda folder: formats.write_folder(folder, {
                                   "Sub/data1.arc": b"same", "Sub/data3.arc": b"older", "removed.arc": b"r"})),
+    # A patch of a whole release (build --from) that holds the publisher's own uninst.lst: the player's is kept
+    # and merged, its lines of its own (DLC, folders) included.
+    "whole-release-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="from"),
     # One patch from the sample game's three earlier releases to the new one, run on an install of the oldest.
     "cumulative-patch": Scenario(f"{YES} {OK}", "consent completed exit=ok", True, build="cumulative",
                                  prepare=lambda folder: install_sample_release(folder, "release-3")),
@@ -155,13 +158,22 @@ class World:
         shutil.copytree(self.folder, copy)
         run([self.tools["patchtool"], "apply", self.patch, "--folder", copy], "patchtool apply")
         self.release = formats.folder_state(copy)
-        stale = [path for path, data in formats.folder_state(new).items() if self.release.get(path) != data]
+        stale = [path for path, data in formats.folder_state(new).items()
+                 if path != "uninst.lst" and self.release.get(path) != data]  # the player's list is merged
         assert not stale, f"patchtool apply left old files: {stale}"
 
     def write_patch(self, build):
         if build == "cumulative":
             sample = self.base / "sample"
             return self.write_release_patch([sample / f"release-{n}" for n in (3, 2, 1)], sample / "game")
+        if build == "from":  # a whole release, its own uninst.lst among its files: every player's list is kept
+            new = self.base / "new"
+            formats.write_folder(new, {path: self.new[path] for _, path in PAYLOAD if path != "TLX.hvl" and "/" not in path} |
+                                 {"uninst.lst": b"Publisher.arc\r\n"})  # --from takes the files directly in it
+            self.write_release_patch([], new)
+            merged = self.release["uninst.lst"]
+            assert b"\nreadme.txt\n" in merged and b"$dir\n" in merged and b"publisher" not in merged, merged
+            return None
         if build == "release":  # from the installed release, whose two lists take no part in the comparison
             old, new = self.base / "old", self.base / "new"
             shutil.copytree(self.folder, old)
