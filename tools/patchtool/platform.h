@@ -28,6 +28,10 @@ bool utf8Path(const std::filesystem::path& path, std::string& utf8);
 std::FILE* openFile(const std::string& path, const char* mode);
 bool removeFile(const std::string& path);
 std::FILE* createExclusiveFile(const std::string& path);
+// Where `path` leads: the path of the file or folder it names, every link, junction and mount point
+// on the way resolved. Empty, with `failure` set, when it leads nowhere. On Windows this is the
+// path the system holds for the open object, which is also how Wine shows where a Unix link leads.
+std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure);
 // Missing, or a regular file (not a folder, device or link) that a move may replace.
 bool isReplaceableDestination(const std::string& path);
 // Moves `from` over `to` in one step; errno tells why it failed.

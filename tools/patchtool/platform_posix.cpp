@@ -102,6 +102,10 @@ unsigned processId() { return static_cast<unsigned>(::getpid()); }
 
 bool syncToDisk(std::FILE* stream) { return ::fsync(fileno(stream)) == 0; }
 
+std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure) {
+    return std::filesystem::canonical(path, failure);
+}
+
 bool isReplaceableDestination(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);

@@ -11,6 +11,7 @@
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/patch_writer.h"
 #include "tools/patchtool/build/refusals.h"
+#include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/build/stub_location.h"
 #include "tools/patchtool/commands.h"
@@ -37,9 +38,11 @@ bool isFolder(const std::string& path) {
     return std::filesystem::is_directory(fileSystemPath(path), ignored);
 }
 
+// Whatever the spelling and the links on the way: where both lead is compared.
 bool isSameFolder(const std::string& one, const std::string& other) {
-    std::error_code ignored;
-    return std::filesystem::equivalent(fileSystemPath(one), fileSystemPath(other), ignored);
+    std::error_code failure, otherFailure;
+    const std::filesystem::path resolved = finalPath(fileSystemPath(one), failure);
+    return !failure && resolved == finalPath(fileSystemPath(other), otherFailure) && !otherFailure;
 }
 
 // The release folders are folders, and each is given once: a base that is NEW itself, or another
@@ -159,9 +162,10 @@ const Command buildCommand = {
     "build",
     "build a patch of what changed since earlier releases, or of the files given",
     "Usage: patchtool build [--stub STUB] --out PATCH --base OLD [--base OLD...] --from NEW [--legacy] [--dry-run]\n"
+    "                       [--follow-links-outside]\n"
     "       patchtool build [--stub STUB] --out PATCH [--legacy] [--hvl FILE] [ENTRY...]\n"
     "       patchtool build [--stub STUB] --out PATCH --from DIR [--order LIST] [--hvl FILE | --hvl-from DIR]\n"
-    "                       [--legacy] [NAME...]\n"
+    "                       [--legacy] [--follow-links-outside] [NAME...]\n"
     "\n"
     "Writes PATCH: the STUB padded with zero bytes to 0x60000, followed by a payload archive of the\n"
     "entries. With --base OLD --from NEW it carries every file of NEW that a base lacks or holds with\n"
@@ -181,6 +185,8 @@ const Command buildCommand = {
     "  --hvl-from DIR   make the version list from every file of DIR (the whole game); every packed\n"
     "                   file must match its record there\n"
     "  --order LIST     pack the files named in LIST, one per line, in that order\n"
+    "  --follow-links-outside\n"
+    "                   take files that links lead to outside their release folder (refused without)\n"
     "\n"
     "ENTRY is PATH, installed under its file name, or NAME=PATH (split at the first '='); NAME may\n"
     "hold folders with '\\'. Paths and names are UTF-8; names are stored in code page 932.\n"
@@ -193,6 +199,7 @@ const Command buildCommand = {
      {"from", true},
      {"order", true},
      {"hvl", true},
-     {"hvl-from", true}},
+     {"hvl-from", true},
+     {followLinksOutsideOption, false}},
     run,
 };

@@ -21,12 +21,18 @@ namespace {
 
 bool isVersionListName(const std::string& name) { return foldedName(name) == foldedName(versionListName); }
 
-// The files directly in `folder`. False, after listing on standard error what the folder holds that
-// is no file or folder, or with a reason in `error`, when they cannot be read.
-bool filesOfFolder(const std::string& folder, std::vector<std::string>& names, std::string& error) {
+// The files directly in `folder`; a line for each that a link brought in from outside it, and their
+// count added to `outside`. False, after listing on standard error what the folder holds that is no
+// file or folder or leads outside, or with a reason in `error`, when they cannot be read.
+bool filesOfFolder(const std::string& folder, const ParsedArguments& arguments, std::vector<std::string>& names,
+                   size_t& outside, std::string& error) {
     FolderContents contents;
-    if (!readReleaseFolder(folder, false, contents, error)) return false;
+    if (!readReleaseFolder(folder, {false, arguments.has(followLinksOutsideOption)}, contents, error)) return false;
     for (const std::string& problem : contents.problems) printError(buildCommandName, problem);
+    for (const auto& [name, where] : contents.outside) {
+        std::printf("%-9s  %s%s\n", "outside", (folder + "/" + name).c_str(), outsideNote(where).c_str());
+    }
+    outside += contents.outside.size();
     names = contents.files;
     return contents.problems.empty();
 }
@@ -115,7 +121,8 @@ bool readNameList(const std::string& path, std::vector<std::string>& names, std:
 bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std::string& error) {
     const std::string& folder = arguments.value("from");
     std::vector<std::string> names = arguments.operands, files;
-    if (!filesOfFolder(folder, files, error)) return false;
+    size_t outside = 0;
+    if (!filesOfFolder(folder, arguments, files, outside, error)) return false;
     if (std::all_of(files.begin(), files.end(), isReleaseList)) {
         error = nothingToCarry(folder);
         return false;
@@ -148,7 +155,8 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
     if (arguments.has("hvl-from") && !arguments.has("hvl") && !folderHasList) {
         const std::string& whole = arguments.value("hvl-from");
         std::vector<std::string> wholeFiles;
-        if (!filesOfFolder(whole, wholeFiles, error) || !recordsOfFolder(whole, wholeFiles, chosen.records, error)) {
+        if (!filesOfFolder(whole, arguments, wholeFiles, outside, error) ||
+            !recordsOfFolder(whole, wholeFiles, chosen.records, error)) {
             return false;
         }
         if (!checkAgainstRecords(whole, chosen.records, chosen.sources, error)) return false;
@@ -161,5 +169,6 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
     if (chosen.listRecords) installed.push_back({versionListName, foldedName(versionListName)});
     const std::vector<std::string> clashes = filesAtRunNames(releaseFiles, installed);
     for (const std::string& clash : clashes) printError(buildCommandName, clash);
+    if (clashes.empty() && outside > 0) printError(buildCommandName, linksOutsideFollowed(outside));
     return clashes.empty();
 }

@@ -20,6 +20,7 @@ inline constexpr char nothingToCarry[] = "no file but TLX.hvl and uninst.lst";
 inline constexpr char noPatchNeeded[] = "no patch is needed";
 inline constexpr char danglingLink[] = "a link that leads nowhere";
 inline constexpr char linkLoop[] = "a link in a loop of links";
+inline constexpr char linkOutside[] = "a link that leads outside its release folder";
 inline constexpr char linkBack[] = "a link back to a folder that holds it";
 inline constexpr char notFileOrFolder[] = "neither a file nor a folder";
 inline constexpr char notUtf8[] = "a name that is not UTF-8";

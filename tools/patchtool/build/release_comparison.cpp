@@ -31,6 +31,7 @@ struct ReleaseFile {
     std::string folder;      // the folded record name's folder part, "" at the top
     uint64_t size = 0;       // of a file of NEW, as compared
     CheckValue value;
+    std::string from;  // where a link brought it in from outside the release; empty inside it
 };
 
 // The files of one release but its version list and uninstall list, which a patch never replaces
@@ -54,7 +55,7 @@ std::string recordNameOf(const std::string& path) {
 }
 
 ReleaseFile describe(const std::string& path) {
-    ReleaseFile file{path, recordNameOf(path), {}, {}, {}, 0, {}};
+    ReleaseFile file{path, recordNameOf(path), {}, {}, {}, 0, {}, {}};
     file.folded = foldedName(file.recordName);
     file.entryName = lastNameComponent(file.recordName.c_str(), codePage932);
     const size_t slash = path.rfind('/');
@@ -66,13 +67,17 @@ bool isFolded(const ReleaseFile& file, const char* name) {
     return file.path.find('/') == std::string::npos && file.folded == foldedName(name);
 }
 
-bool readRelease(const std::string& folder, Release& release, std::vector<std::string>& problems, std::string& error) {
+bool readRelease(const std::string& folder, bool followLinksOutside, Release& release, ReleaseComparison& comparison,
+                 std::string& error) {
     FolderContents contents;
-    if (!readReleaseFolder(folder, true, contents, error)) return false;
+    if (!readReleaseFolder(folder, {true, followLinksOutside}, contents, error)) return false;
     release.folder = folder;
-    problems.insert(problems.end(), contents.problems.begin(), contents.problems.end());
+    comparison.problems.insert(comparison.problems.end(), contents.problems.begin(), contents.problems.end());
+    comparison.outsideFiles += contents.outside.size();
     for (const std::string& path : contents.files) {
         ReleaseFile file = describe(path);
+        const auto outside = contents.outside.find(path);
+        if (outside != contents.outside.end()) file.from = outside->second;
         if (isFolded(file, versionListName)) release.ownList = folder + "/" + path;
         release.hasUninstallList = release.hasUninstallList || isReleaseUninstallList(path);
         if (!isReleaseList(path)) release.files.push_back(file);
@@ -184,8 +189,8 @@ bool compareFiles(Release& release, const std::vector<Release>& bases, ReleaseCo
             continue;
         }
         const bool isNew = held == 0;
-        comparison.changes.push_back(
-            {isNew ? FileChange::New : FileChange::Changed, file.path, isNew ? std::vector<size_t>{} : differing});
+        comparison.changes.push_back({isNew ? FileChange::New : FileChange::Changed, file.path,
+                                      isNew ? std::vector<size_t>{} : differing, file.from});
         comparison.chosen.push_back({release.folder + "/" + file.path, file.path, file.size, file.value});
         chosen.push_back(&file);
     }
@@ -253,13 +258,13 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 }  // namespace
 
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
-                     ReleaseComparison& comparison, std::string& error) {
+                     bool followLinksOutside, ReleaseComparison& comparison, std::string& error) {
     Release release;
     std::vector<Release> bases(baseFolders.size());
-    if (!readRelease(newFolder, release, comparison.problems, error)) return false;
+    if (!readRelease(newFolder, followLinksOutside, release, comparison, error)) return false;
     comparison.uninstallListLeftOut = release.hasUninstallList;
     for (size_t b = 0; b < bases.size(); ++b) {
-        if (!readRelease(baseFolders[b], bases[b], comparison.problems, error)) return false;
+        if (!readRelease(baseFolders[b], followLinksOutside, bases[b], comparison, error)) return false;
     }
     if (comparison.problems.empty() && release.files.empty()) comparison.problems.push_back(nothingToCarry(newFolder));
     findNameProblems(release, comparison);
@@ -270,7 +275,7 @@ bool compareReleases(const std::vector<std::string>& baseFolders, const std::str
     for (size_t b = 0; b < bases.size(); ++b) {
         for (const ReleaseFile& file : bases[b].files) {
             if (release.byFolded.count(file.folded) == 0)
-                comparison.changes.push_back({FileChange::Removed, file.path, {b}});
+                comparison.changes.push_back({FileChange::Removed, file.path, {b}, file.from});
         }
     }
     if (chosen.empty()) {

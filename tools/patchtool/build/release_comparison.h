@@ -27,6 +27,7 @@ struct ReleaseChange {
     // Changed: the bases (their positions) against which the file is new or changed; New: none, as
     // it is new against every base; Removed: the one base that holds it.
     std::vector<size_t> bases;
+    std::string from;  // where a link brought the file in from outside its release; empty inside it
 };
 
 struct ChosenFile {
@@ -47,10 +48,12 @@ struct ReleaseComparison {
     std::vector<VersionRecordSource> records;
     std::string listNote;               // which list, and why
     bool uninstallListLeftOut = false;  // NEW holds an uninst.lst, which takes no part
+    size_t outsideFiles = 0;            // files of the releases that links brought in from outside them
     // Why no patch can be built, one line each; nothing is to be written then.
     std::vector<std::string> problems;
 };
 
-// Compares the releases. False, with a reason in `error`, when a folder or file cannot be read.
+// Compares the releases; a file a link brings in from outside its release folder is a problem unless
+// `followLinksOutside`. False, with a reason in `error`, when a folder or file cannot be read.
 bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
-                     ReleaseComparison& comparison, std::string& error);
+                     bool followLinksOutside, ReleaseComparison& comparison, std::string& error);

@@ -5,6 +5,7 @@
 #include "engine/version_list.h"
 #include "tools/patchtool/build/entry_sources.h"
 #include "tools/patchtool/build/release_comparison.h"
+#include "tools/patchtool/build/release_folder.h"
 #include "tools/patchtool/build/release_lists.h"
 #include "tools/patchtool/report.h"
 
@@ -36,11 +37,13 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
         } else if (change.change == FileChange::Changed && several) {
             note = "  (" + basesOf(change, bases) + ")";
         }
+        if (!change.from.empty()) note += outsideNote(change.from);
         std::printf("%-9s  %s%s\n", changeNames[static_cast<int>(change.change)], change.path.c_str(), note.c_str());
     }
     std::printf("%-9s  %s\n", "unchanged", countOf(comparison.unchanged, "file", "files").c_str());
     if (comparison.uninstallListLeftOut) printUninstallListLeftOut();
     std::printf("version list: %s\n", comparison.listNote.c_str());
+ if (comparison.outsideFiles > 0) printError(buildCommandName, linksOutsideFollowed(comparison.outsideFiles));
     if (!removed.empty()) {
         printError(buildCommandName, "warning: " + countOf(removed.size(), "removed file stays", "removed files stay") +
                                          " in players' installs; a patch cannot remove files");
@@ -52,7 +55,10 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
 
 bool releaseEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std::string& error) {
     ReleaseComparison comparison;
-    if (!compareReleases(arguments.values("base"), arguments.value("from"), comparison, error)) return false;
+    const bool followLinksOutside = arguments.has(followLinksOutsideOption);
+    if (!compareReleases(arguments.values("base"), arguments.value("from"), followLinksOutside, comparison, error)) {
+        return false;
+    }
     if (!reportComparison(comparison, arguments.values("base"))) return false;
     for (const ChosenFile& file : comparison.chosen) {
         chosen.sources.push_back({fileNameOf(file.shownName), file.path, RecordedBytes{file.size, file.value}});

@@ -5,6 +5,7 @@
 
 #include "tools/patchtool/build/refusals.h"
 #include "tools/patchtool/platform.h"
+#include "tools/patchtool/report.h"
 
 namespace fs = std::filesystem;
 
@@ -12,10 +13,26 @@ namespace {
 
 struct Walk {
     const std::string& root;
-    bool recursive;
+    FolderReading reading;
     FolderContents& contents;
     std::vector<fs::path> holders;  // the folders on the way down, resolved: a link to one is a loop
 };
+
+// True when the resolved `path` is `folder` or lies below it, compared a component at a time.
+bool liesWithin(const fs::path& path, const fs::path& folder) {
+    auto part = path.begin();
+    for (const fs::path& component : folder) {
+        if (part == path.end() || *part != component) return false;
+        ++part;
+    }
+    return true;
+}
+
+// Where a path that leads outside the folder is, as its refusal and the listing show it.
+std::string shownPath(const fs::path& resolved) {
+    std::string shown;
+    return utf8Path(resolved, shown) ? shown : resolved.string();
+}
 
 void addProblem(Walk& walk, const std::string& relative, const std::string& problem) {
     walk.contents.problems.push_back(walk.root + "/" + relative + ": " + problem);
@@ -42,24 +59,35 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         }
         std::error_code followed;
         const fs::file_status status = fs::status(it->path(), followed);  // through links
-        if (followed || status.type() == fs::file_type::not_found) {
+        const bool reached = !followed && status.type() != fs::file_type::not_found;
+        const bool isFile = reached && status.type() == fs::file_type::regular;
+        const bool isFolder = reached && status.type() == fs::file_type::directory;
+        if (!reached) {
             addProblem(walk, path, unreachable(followed));
-        } else if (status.type() == fs::file_type::regular) {
-            walk.contents.files.push_back(path);
-        } else if (status.type() != fs::file_type::directory) {
+            continue;
+        }
+        if (!isFile && !isFolder) {
             addProblem(walk, path, refused("", refusal::notFileOrFolder, "a socket, a pipe or a device"));
-        } else if (walk.recursive) {
-            const fs::path resolved = fs::canonical(it->path(), followed);
-            if (followed) {
-                addProblem(walk, path, followed.message());
-            } else if (std::find(walk.holders.begin(), walk.holders.end(), resolved) != walk.holders.end()) {
-                addProblem(walk, path, refusal::linkBack);
-            } else {
-                walk.contents.folders.push_back(path);
-                walk.holders.push_back(resolved);
-                if (!walkFolder(walk, it->path(), path, error)) return false;
-                walk.holders.pop_back();
-            }
+            continue;
+        }
+        if (isFolder && !walk.reading.recursive) continue;
+        const fs::path resolved = finalPath(it->path(), followed);
+        const bool outside = !followed && !liesWithin(resolved, walk.holders.front());
+        if (followed) {
+            addProblem(walk, path, unreachable(followed));
+        } else if (outside && !walk.reading.followLinksOutside) {
+            addProblem(walk, path, refused("", refusal::linkOutside,
+                                           "to " + shownPath(resolved) + "; --" + followLinksOutsideOption + " takes it"));
+        } else if (isFile) {
+            walk.contents.files.push_back(path);
+            if (outside) walk.contents.outside.emplace(path, shownPath(resolved));
+        } else if (std::find(walk.holders.begin(), walk.holders.end(), resolved) != walk.holders.end()) {
+            addProblem(walk, path, refusal::linkBack);
+        } else {
+            walk.contents.folders.push_back(path);
+            walk.holders.push_back(resolved);
+            if (!walkFolder(walk, it->path(), path, error)) return false;
+            walk.holders.pop_back();
         }
     }
     if (!failure) return true;
@@ -69,11 +97,12 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
 
 }  // namespace
 
-bool readReleaseFolder(const std::string& folder, bool recursive, FolderContents& contents, std::string& error) {
+bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents,
+                       std::string& error) {
     contents = {};
     std::error_code failure;
     const fs::path root = fileSystemPath(folder);
-    Walk walk{folder, recursive, contents, {fs::canonical(root, failure)}};
+    Walk walk{folder, reading, contents, {finalPath(root, failure)}};
     if (failure) {
         error = folder + ": " + failure.message();
         return false;
@@ -83,4 +112,13 @@ bool readReleaseFolder(const std::string& folder, bool recursive, FolderContents
     std::sort(contents.folders.begin(), contents.folders.end());
     std::sort(contents.problems.begin(), contents.problems.end());
     return true;
+}
+
+std::string outsideNote(const std::string& where) { return "  (from " + where + ")"; }
+
+std::string linksOutsideFollowed(size_t files) {
+    return "warning: " + countOf(files, "file was", "files were") +
+           (files == 1 ? " read through a link from outside its release folder"
+                       : " read through links from outside their release folders") +
+           " (--" + followLinksOutsideOption + ")";
 }
