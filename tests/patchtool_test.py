@@ -161,8 +161,9 @@ def test_names():  # trail bytes 0x5C (ソ, 表, 能) and 0x7C (ポ): code page 
         assert expected in err if status else names == expected, (arguments, err, names)
 
 
-def test_refusals():
-    write_folder(".", {"stub": b"MZ", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
+def test_refusals():  # natively and as the Windows build, where Wine shows a Unix link as what it leads to
+    native = len(TOOL) == 1
+    write_folder(".", {"stub": b"MZ", "secret.txt": b"API_KEY=1", "outdir/x.arc": b"1", "long-stub": bytes(PAYLOAD_OFFSET + 1), "e": b"x", "out.exe": b"previous",
                        "many.exe": patch([], layout="legacy", count=33), "short.exe": bytes(PAYLOAD_OFFSET - 1), "euro€": b"",
                        "v3.hvl": b"QTS_V3__" + bytes(8),
                        "short.hvl": version_list([("a", bytes(8)), ("b", bytes(8))])[:-1], "half.hvl": b"QTS_V2__",
@@ -173,14 +174,19 @@ def test_refusals():
                        "r/stage-old/x.arc": b"1", "r/stage-old/X.ARC.TMP": b"t", "r/stage-old/tlx.hvl.prune~": b"p",
                        "r/stage/x.arc": b"2", "r/stage/X.ARC.TMP": b"t", "r/prune/x.arc": b"2", "r/prune/tlx.hvl.prune~": b"p",
                        "hvl/new/x.arc": b"new", "hvl/new/z.arc": b"z", "hvl/whole/x.arc": b"old", "hvl/whole/y.arc": b"y"}
-                 | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle")}
+                 | {f"r/{case}/a.arc": b"a" for case in ("dangling", "loop", "socket", "latin1", "cycle", "key", "keys", "chain")}
                  | {f"full/f{i:02}": b"" for i in range(32)})
     os.symlink("out.exe", "link.exe")
     os.symlink("nowhere", "r/dangling/b.arc")
     os.symlink("b.arc", "r/loop/b.arc")
     os.symlink(".", "r/cycle/up")
-    socket.socket(socket.AF_UNIX).bind("r/socket/b.arc")
-    open(b"r/latin1/caf\xe9.arc", "wb").close()
+    os.symlink("../../secret.txt", "r/key/config.txt")  # links that lead outside their release folder
+    os.symlink(os.path.abspath("outdir"), "r/keys/b")
+    os.symlink("secret.txt", "hop.txt")
+    os.symlink("../../hop.txt", "r/chain/config.txt")
+    if native:  # Wine shows none of these for what they are
+        socket.socket(socket.AF_UNIX).bind("r/socket/b.arc")
+        open(b"r/latin1/caf\xe9.arc", "wb").close()
     build, make = ["build", "--stub", "stub", "--out", "out.exe"], ["hvl", "make", "--out", "out.exe", "--root", "."]
     release = build + ["--base", "r/old", "--from"]
     cases = [  # arguments, exit status, part of the message
@@ -193,24 +199,29 @@ def test_refusals():
         (build + ["--from", "listed", "--hvl", "e"], 1, "a version list given twice"),
         (build + ["--from", "full", "--hvl", "e", "--hvl-from", "full"], 2, "not both"),
         (build + ["--order", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
-        (build + ["a=full"], 1, "not a regular file"), (build + ["--bogus"], 2, "--bogus"),
+        *[(build + ["a=full"], 1, "not a regular file")] * native, (build + ["--bogus"], 2, "--bogus"),
         (["build", "--stub", "stub", "e"], 2, "--out"),
         (["build", "--stub", "long-stub", "--out", "out.exe", "e"], 1, "0x60000"),
-        (["build", "--stub", "stub", "--out", "link.exe", "e"], 1, "not a regular file"),
+        *[(["build", "--stub", "stub", "--out", "link.exe", "e"], 1, "not a regular file")] * native,
         (["build", "--stub", "stub", "--out", "no/such.exe", "e"], 1, "does not exist"),
         (["build", "--stub", "nostub", "--out", "out.exe"], 1, "nostub"),
         (make + ["b" * 248], 1, "247"), (make + ["--v1", "c" * 56], 1, "55"), (make + ["euro€"], 1, "code page 932"),
-        (make + [os.path.abspath("e")], 1, "not relative"), (make + ["full/../e"], 1, ".."),
+        *[(make + [os.path.abspath("e")], 1, "not relative")] * native, (make + ["full/../e"], 1, ".."),
         (make + ["e", "E"], 1, "twice"), (make + ["."], 1, "names no file"), (make + ["--json", "e"], 2, "--json"),
         (build + ["--base", "r/old", "--from", "r/twins"], 1, "two files carried under one name (x.arc"),
         (build + ["--base", "r/old", "--from", "r/deeper"], 1, "creates no folders"),
         (build + ["--base", "listed", "--from", "full"], 1, "more entries than a patch holds (32)"), (build + ["--base", "full"], 2, "--from"),
         (release + ["r/lists"], 1, "r/lists: no file but TLX.hvl and uninst.lst"),
         (build + ["--from", "r/lists"], 1, "r/lists: no file but"), (release + ["r/same"], 1, "no patch is needed"),
-        (release + ["r/dangling"], 1, "r/dangling/b.arc: a link that leads nowhere"),
-        (release + ["r/loop"], 1, "r/loop/b.arc: a link in a loop"), (release + ["r/cycle"], 1, "r/cycle/up: a link back"),
-        (release + ["r/socket"], 1, "r/socket/b.arc: neither a file nor a folder"),
-        (release + ["r/latin1"], 1, "not UTF-8"), (build + ["--from", "r/dangling"], 1, "leads nowhere"),
+        *[(release + ["r/dangling"], 1, "r/dangling/b.arc: a link that leads nowhere"),
+          (release + ["r/loop"], 1, "r/loop/b.arc: a link in a loop"),
+          (release + ["r/socket"], 1, "r/socket/b.arc: neither a file nor a folder"),
+          (release + ["r/latin1"], 1, "not UTF-8"), (build + ["--from", "r/dangling"], 1, "leads nowhere")] * native,
+        (release + ["r/cycle"], 1, "r/cycle/up: a link back"),
+        (release + ["r/key"], 1, "r/key/config.txt: a link that leads outside its release folder (to "),
+        (release + ["r/keys", "--dry-run"], 1, "r/keys/b: a link that leads outside its release folder (to "),
+        (release + ["r/chain"], 1, "secret.txt; --follow-links-outside takes it)"), (build + ["--from", "r/key"], 1, "r/key/config"),
+        (build + ["--base", "r/key", "--from", "r/newb"], 1, "r/key/config.txt: a link that leads outside"),
         (build + ["--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in OLD"),
         (build + ["--base", "r/old", "--base", "r/deeper", "--from", "r/newb"], 1, "its folder is not in r/deeper,"),
         (build + ["--base", "r/old", "--base", "r/./old/", "--from", "r/newb"], 1, "r/./old/: a base given twice (the folder of --base r/old)"),
@@ -248,6 +259,20 @@ def test_refusals():
         out, err = run(*arguments, status=status)
         assert out == b"" and err.startswith("patchtool: ") and err.count("\n") == 1 and fragment in err, (arguments, err)
         assert not difference(folder_state("."), before), (arguments, difference(folder_state("."), before))
+    # Links that stay inside their release are followed, even by way of one outside; those that lead outside,
+    # only with --follow-links-outside, each listed with where it came from.
+    write_folder(".", {"in-old/d/x.arc": b"1", "in-old/e/x.arc": b"2", "in/d/x.arc": b"2"})
+    for target, link in (("d", "in/e"), ("d/x.arc", "in/f.arc"), (os.path.abspath("in/d/x.arc"), "hop-in"),
+                         ("../hop-in", "in/g.arc"), ("../secret.txt", "in/k.txt")):
+        os.symlink(target, link)
+    secret = os.path.abspath("secret.txt") if native else "Z:" + os.path.abspath("secret.txt").replace("/", "\\")
+    out, err = run(*build, "--base", "in-old", "--from", "in", "--follow-links-outside")
+    assert out.decode().splitlines()[:-1] == [
+        "changed    d/x.arc", "new        f.arc", "new        g.arc", f"new        k.txt  (from {secret})",
+        "unchanged  1 file", "version list: made for NEW's 5 files (NEW has no TLX.hvl)"] and err == (
+        "patchtool: build: warning: 1 file was read through a link from outside its release folder "
+        "(--follow-links-outside)\n"), (out, err)
+    assert [e["name"] for e in run_json("list", "out.exe")["entries"]] == ["x.arc", "f.arc", "g.arc", "k.txt", "TLX.hvl"]
     for arguments in (["-h"], ["help"], ["help", "build"], ["list", "-h"], ["hvl", "make", "-h"], ["verify", "--help"],
                       ["checkvalue", "--help"], ["apply", "--help"], ["check", "--help"]):
         assert run(*arguments)[0].startswith(b"Usage: patchtool"), arguments
