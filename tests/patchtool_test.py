@@ -396,14 +396,20 @@ def test_apply_release_patch():  # a patch of what changed between two releases,
         "data1.arc": big, "voice/town.arc": b"v2", "voice/new.ogg": b"n", "extra/e.dat": b"e", "uninst.lst": b"new\r\n"}
     write_folder(".", {f"old/{n}": d for n, d in old.items()} | {f"new/{n}": d for n, d in new.items()} | {"stub": b"MZ"})
     build = ["build", "--base", "old", "--from", "new", "--stub", "stub"]
-    for grows, what in ("", "check value"), ("1", "size"):  # rewritten after it was compared: no patch
+    swaps = [(build, "", "new/voice/town.arc", "changed while the patch was being built (its check value "),
+             (build, "1", "new/voice/town.arc", "changed while the patch was being built (its size "),
+             (["build", *build[3:]], "", "new/data1.arc", "a link that leads outside its release folder (to ")]  # --from only
+    for arguments, grows, path, what in swaps * native:  # rewritten, or swapped for a link, after it was read
         preload = {"LD_PRELOAD": os.environ.get("VENNHOLT_REWRITE_PRELOAD", ""), "VENNHOLT_REWRITE_GROWS": grows,
-                   "VENNHOLT_REWRITE_AT_OPEN": "new/voice/town.arc", "ASAN_OPTIONS": "verify_asan_link_order=0"}
-        if native:
-            err = run(*build, "--out", "p.exe", status=1, env={k: v for k, v in preload.items() if v})[1]
-            assert f"new/voice/town.arc: changed while the patch was being built (its {what} " in err, err
-            assert sorted(os.listdir(".")) == ["new", "old", "stub"], os.listdir(".")
-            write_folder("new", {"voice/town.arc": b"v2"})
+                   "VENNHOLT_REWRITE_AT_OPEN": path, "ASAN_OPTIONS": "verify_asan_link_order=0",
+                   "VENNHOLT_REWRITE_TO_LINK": os.path.abspath("outside.arc") if "link" in what else ""}
+        write_folder(".", {"outside.arc": bytes(len(big))})  # of the size read before
+        err = run(*arguments, "--out", "p.exe", status=1, env={k: v for k, v in preload.items() if v})[1]
+        assert f"{path}: {what}" in err, err
+        assert sorted(os.listdir(".")) == ["new", "old", "outside.arc", "stub"], os.listdir(".")
+        for swapped in (path, "outside.arc"):
+            os.remove(swapped)
+        write_folder(".", {f"new/{n}": new[n] for n in ("voice/town.arc", "data1.arc")})
     dry = run(*build, "--dry-run")[0].decode().splitlines()
     assert dry[:8] == ["changed    data1.arc", "new        extra/e.dat", "new        voice/new.ogg",
                        "changed    voice/town.arc", "removed    gone.dat  (not in NEW; a patch cannot remove it)",

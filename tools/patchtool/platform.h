@@ -32,6 +32,9 @@ std::FILE* createExclusiveFile(const std::string& path);
 // on the way resolved. Empty, with `failure` set, when it leads nowhere. On Windows this is the
 // path the system holds for the open object, which is also how Wine shows where a Unix link leads.
 std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure);
+// The same for a file already open: where the file that was opened lies, whatever its name leads
+// to by now.
+std::filesystem::path finalPathOfOpenFile(std::FILE* stream, std::error_code& failure);
 // Missing, or a regular file (not a folder, device or link) that a move may replace.
 bool isReplaceableDestination(const std::string& path);
 // Moves `from` over `to` in one step; errno tells why it failed.

@@ -106,6 +106,10 @@ std::filesystem::path finalPath(const std::filesystem::path& path, std::error_co
     return std::filesystem::canonical(path, failure);
 }
 
+std::filesystem::path finalPathOfOpenFile(std::FILE* stream, std::error_code& failure) {
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fileno(stream)), failure);
+}
+
 bool isReplaceableDestination(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);

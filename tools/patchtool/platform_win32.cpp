@@ -151,27 +151,22 @@ unsigned processId() { return static_cast<unsigned>(_getpid()); }
 
 bool syncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
 
-std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure) {
+namespace {
+
+// The path the system holds for an open file or folder, in its DOS form.
+std::filesystem::path finalPathOfHandle(HANDLE handle, std::error_code& failure) {
     failure.clear();
-    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     std::wstring final(MAX_PATH, L'\0');
     DWORD length = 0;
-    if (handle != INVALID_HANDLE_VALUE) {
-        // The length needed, the closing zero included, comes back when the buffer is too small.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-            if (length < final.size()) break;
-            final.resize(length);
-        }
+    // The length needed, the closing zero included, comes back when the buffer is too small.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < final.size()) break;
+        final.resize(length);
     }
-    const DWORD code = GetLastError();
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (length == 0 || length >= final.size()) {
-        const bool missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-        failure = missing ? std::make_error_code(std::errc::no_such_file_or_directory)
-                          : std::error_code(static_cast<int>(code), std::system_category());
+        failure = std::error_code(static_cast<int>(GetLastError()), std::system_category());
         return {};
     }
     final.resize(length);
@@ -179,6 +174,27 @@ std::filesystem::path finalPath(const std::filesystem::path& path, std::error_co
     if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + final.substr(7);
     if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
     return final;
+}
+
+}  // namespace
+
+std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure) {
+    const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        const bool missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+        failure = missing ? std::make_error_code(std::errc::no_such_file_or_directory)
+                          : std::error_code(static_cast<int>(code), std::system_category());
+        return {};
+    }
+    std::filesystem::path final = finalPathOfHandle(handle, failure);
+    CloseHandle(handle);
+    return final;
+}
+
+std::filesystem::path finalPathOfOpenFile(std::FILE* stream, std::error_code& failure) {
+    return finalPathOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), failure);
 }
 
 bool isReplaceableDestination(const std::string& path) {

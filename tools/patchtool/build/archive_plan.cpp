@@ -23,6 +23,7 @@ bool planEntry(const EntrySource& source, ArchiveLayout layout, PlannedEntry& en
     entry.path = path;
     entry.givenName = givenName;
     entry.recorded = source.recorded;
+    entry.releaseFolder = source.releaseFolder;
     const std::string operand = givenName + "=" + path;
     if (entry.path.empty()) {
         error = refused("entry '" + operand + "'", refusal::noFile);

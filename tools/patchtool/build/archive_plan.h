@@ -17,6 +17,7 @@ struct PlannedEntry {
     uint32_t size = 0;
     bool generatedList = false;  // the version list made by this build from the packed files
     std::optional<RecordedBytes> recorded;
+    std::string releaseFolder;  // see EntrySource
 };
 
 // The message of a file that changed between the pass that compared it and the copy.

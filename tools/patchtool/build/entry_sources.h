@@ -27,6 +27,10 @@ struct EntrySource {
     std::string givenName;
     std::string path;
     std::optional<RecordedBytes> recorded;
+    // The release folder the file was found in, when its bytes must come from inside it: a link there
+    // swapped after the folder was read must not bring in a file from elsewhere. Empty for a file
+    // named on the command line, and when links outside are followed.
+    std::string releaseFolder;
 };
 
 struct ChosenEntries {

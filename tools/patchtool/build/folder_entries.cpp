@@ -135,8 +135,9 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
         if (names.size() < files.size()) printUninstallListLeftOut();
     }
     bool folderHasList = false;
+    const std::string within = arguments.has(followLinksOutsideOption) ? "" : folder;
     for (const std::string& name : names) {
-        chosen.sources.push_back({name, folder + "/" + name, {}});
+        chosen.sources.push_back({name, folder + "/" + name, {}, within});
         folderHasList = folderHasList || isVersionListName(name);
     }
     if (arguments.has("hvl")) {
@@ -144,7 +145,7 @@ bool folderEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std:
             error = refused(folder, refusal::listTwice, "it holds a TLX.hvl, and --hvl gives another: leave out one");
             return false;
         }
-        chosen.sources.push_back({versionListName, arguments.value("hvl"), {}});
+        chosen.sources.push_back({versionListName, arguments.value("hvl"), {}, {}});
     } else if (!folderHasList) {
         chosen.listRecords = chosen.sources.size();
         chosen.gatherRecords = !arguments.has("hvl-from");

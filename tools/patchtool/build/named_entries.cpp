@@ -8,8 +8,8 @@ namespace {
 // ENTRY is PATH (installed under the path's file name) or NAME=PATH, split at the first "=".
 EntrySource splitOperand(const std::string& operand) {
     const size_t equals = operand.find('=');
-    if (equals == std::string::npos) return {fileNameOf(operand), operand, {}};
-    return {operand.substr(0, equals), operand.substr(equals + 1), {}};
+    if (equals == std::string::npos) return {fileNameOf(operand), operand, {}, {}};
+    return {operand.substr(0, equals), operand.substr(equals + 1), {}, {}};
 }
 
 }  // namespace
@@ -23,6 +23,6 @@ std::string fileNameOf(const std::string& path) {
 ChosenEntries namedEntries(const ParsedArguments& arguments) {
     ChosenEntries chosen;
     for (const std::string& operand : arguments.operands) chosen.sources.push_back(splitOperand(operand));
-    if (arguments.has("hvl")) chosen.sources.push_back({versionListName, arguments.value("hvl"), {}});
+    if (arguments.has("hvl")) chosen.sources.push_back({versionListName, arguments.value("hvl"), {}, {}});
     return chosen;
 }

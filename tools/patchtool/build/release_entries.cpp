@@ -60,11 +60,13 @@ bool releaseEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std
         return false;
     }
     if (!reportComparison(comparison, arguments.values("base"))) return false;
+    const std::string within = followLinksOutside ? "" : arguments.value("from");
     for (const ChosenFile& file : comparison.chosen) {
-        chosen.sources.push_back({fileNameOf(file.shownName), file.path, RecordedBytes{file.size, file.value}});
+        chosen.sources.push_back(
+            {fileNameOf(file.shownName), file.path, RecordedBytes{file.size, file.value}, within});
     }
     if (!comparison.listFile.empty()) {
-        chosen.sources.push_back({versionListName, comparison.listFile, {}});
+        chosen.sources.push_back({versionListName, comparison.listFile, {}, within});
     } else {
         chosen.records = std::move(comparison.records);
         chosen.listRecords = chosen.records.size();

@@ -18,16 +18,6 @@ struct Walk {
     std::vector<fs::path> holders;  // the folders on the way down, resolved: a link to one is a loop
 };
 
-// True when the resolved `path` is `folder` or lies below it, compared a component at a time.
-bool liesWithin(const fs::path& path, const fs::path& folder) {
-    auto part = path.begin();
-    for (const fs::path& component : folder) {
-        if (part == path.end() || *part != component) return false;
-        ++part;
-    }
-    return true;
-}
-
 // Where a path that leads outside the folder is, as its refusal and the listing show it.
 std::string shownPath(const fs::path& resolved) {
     std::string shown;
@@ -76,8 +66,7 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         if (followed) {
             addProblem(walk, path, unreachable(followed));
         } else if (outside && !walk.reading.followLinksOutside) {
-            addProblem(walk, path, refused("", refusal::linkOutside,
-                                           "to " + shownPath(resolved) + "; --" + followLinksOutsideOption + " takes it"));
+            walk.contents.problems.push_back(leadsOutside(walk.root + "/" + path, resolved));
         } else if (isFile) {
             walk.contents.files.push_back(path);
             if (outside) walk.contents.outside.emplace(path, shownPath(resolved));
@@ -112,6 +101,20 @@ bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderC
     std::sort(contents.folders.begin(), contents.folders.end());
     std::sort(contents.problems.begin(), contents.problems.end());
     return true;
+}
+
+bool liesWithin(const fs::path& path, const fs::path& folder) {
+    auto part = path.begin();
+    for (const fs::path& component : folder) {  // a component at a time: "game-old" is not in "game"
+        if (part == path.end() || *part != component) return false;
+        ++part;
+    }
+    return true;
+}
+
+std::string leadsOutside(const std::string& subject, const fs::path& resolved) {
+    return refused(subject, refusal::linkOutside,
+                   "to " + shownPath(resolved) + "; --" + followLinksOutsideOption + " takes it");
 }
 
 std::string outsideNote(const std::string& where) { return "  (from " + where + ")"; }

@@ -4,6 +4,7 @@
 // in its folder: a link that leads outside it brings in bytes nobody put in the release, a key or
 // another product's data, and is refused unless the build says it means it.
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,11 @@ struct FolderContents {
 // Reads `folder`. False, with a reason in `error`, when a folder cannot be read.
 bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents,
                        std::string& error);
+
+// True when `path` is `folder` or lies below it, both resolved (see finalPath).
+bool liesWithin(const std::filesystem::path& path, const std::filesystem::path& folder);
+// The refusal of `subject`, a link that leads outside its release folder, to `resolved`.
+std::string leadsOutside(const std::string& subject, const std::filesystem::path& resolved);
 
 // The listing's note for a file a link brought in from outside its release folder: "  (from WHERE)".
 std::string outsideNote(const std::string& where);
