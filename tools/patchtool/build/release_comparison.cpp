@@ -257,8 +257,8 @@ std::string ownListMismatch(const std::string& path, const std::vector<ReleaseFi
 
 }  // namespace
 
-bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
-                     bool followLinksOutside, ReleaseComparison& comparison, std::string& error) {
+bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder, bool followLinksOutside,
+                     ReleaseComparison& comparison, std::string& error) {
     Release release;
     std::vector<Release> bases(baseFolders.size());
     if (!readRelease(newFolder, followLinksOutside, release, comparison, error)) return false;

@@ -55,5 +55,5 @@ struct ReleaseComparison {
 
 // Compares the releases; a file a link brings in from outside its release folder is a problem unless
 // `followLinksOutside`. False, with a reason in `error`, when a folder or file cannot be read.
-bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder,
-                     bool followLinksOutside, ReleaseComparison& comparison, std::string& error);
+bool compareReleases(const std::vector<std::string>& baseFolders, const std::string& newFolder, bool followLinksOutside,
+                     ReleaseComparison& comparison, std::string& error);

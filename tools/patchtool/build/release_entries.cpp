@@ -43,7 +43,7 @@ bool reportComparison(const ReleaseComparison& comparison, const std::vector<std
     std::printf("%-9s  %s\n", "unchanged", countOf(comparison.unchanged, "file", "files").c_str());
     if (comparison.uninstallListLeftOut) printUninstallListLeftOut();
     std::printf("version list: %s\n", comparison.listNote.c_str());
- if (comparison.outsideFiles > 0) printError(buildCommandName, linksOutsideFollowed(comparison.outsideFiles));
+    if (comparison.outsideFiles > 0) printError(buildCommandName, linksOutsideFollowed(comparison.outsideFiles));
     if (!removed.empty()) {
         printError(buildCommandName, "warning: " + countOf(removed.size(), "removed file stays", "removed files stay") +
                                          " in players' installs; a patch cannot remove files");
@@ -62,8 +62,7 @@ bool releaseEntries(const ParsedArguments& arguments, ChosenEntries& chosen, std
     if (!reportComparison(comparison, arguments.values("base"))) return false;
     const std::string within = followLinksOutside ? "" : arguments.value("from");
     for (const ChosenFile& file : comparison.chosen) {
-        chosen.sources.push_back(
-            {fileNameOf(file.shownName), file.path, RecordedBytes{file.size, file.value}, within});
+        chosen.sources.push_back({fileNameOf(file.shownName), file.path, RecordedBytes{file.size, file.value}, within});
     }
     if (!comparison.listFile.empty()) {
         chosen.sources.push_back({versionListName, comparison.listFile, {}, within});

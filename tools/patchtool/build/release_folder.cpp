@@ -86,8 +86,7 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
 
 }  // namespace
 
-bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents,
-                       std::string& error) {
+bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents, std::string& error) {
     contents = {};
     std::error_code failure;
     const fs::path root = fileSystemPath(folder);

@@ -32,8 +32,7 @@ struct FolderContents {
 };
 
 // Reads `folder`. False, with a reason in `error`, when a folder cannot be read.
-bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents,
-                       std::string& error);
+bool readReleaseFolder(const std::string& folder, FolderReading reading, FolderContents& contents, std::string& error);
 
 // True when `path` is `folder` or lies below it, both resolved (see finalPath).
 bool liesWithin(const std::filesystem::path& path, const std::filesystem::path& folder);
