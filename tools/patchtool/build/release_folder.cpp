@@ -49,18 +49,16 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         }
         std::error_code followed;
         const fs::file_status status = fs::status(it->path(), followed);  // through links
-        const bool reached = !followed && status.type() != fs::file_type::not_found;
-        const bool isFile = reached && status.type() == fs::file_type::regular;
-        const bool isFolder = reached && status.type() == fs::file_type::directory;
-        if (!reached) {
+        if (followed || status.type() == fs::file_type::not_found) {
             addProblem(walk, path, unreachable(followed));
             continue;
         }
-        if (!isFile && !isFolder) {
+        const bool isFile = status.type() == fs::file_type::regular;
+        if (!isFile && status.type() != fs::file_type::directory) {
             addProblem(walk, path, refused("", refusal::notFileOrFolder, "a socket, a pipe or a device"));
             continue;
         }
-        if (isFolder && !walk.reading.recursive) continue;
+        if (!isFile && !walk.reading.recursive) continue;
         const fs::path resolved = finalPath(it->path(), followed);
         const bool outside = !followed && !liesWithin(resolved, walk.holders.front());
         if (followed) {
