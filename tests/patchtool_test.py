@@ -198,7 +198,7 @@ def test_refusals():  # natively and as the Windows build, where Wine shows a Un
         *((build + [f"{name}=e"], 1, "under another name") for name in ("a.", "a ", "Com1.arc", "a:b", "a|b", "a\x01")),
         (build + ["--from", "listed", "--hvl", "e"], 1, "a version list given twice"),
         (build + ["--from", "full", "--hvl", "e", "--hvl-from", "full"], 2, "not both"),
-        (build + ["--order", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
+        (build + ["--order", "e"], 2, "go with --from"), (build + ["--follow-links-outside", "e"], 2, "go with --from"), (build + ["absent.arc"], 1, "absent.arc"),
         *[(build + ["a=full"], 1, "not a regular file")] * native, (build + ["--bogus"], 2, "--bogus"),
         (["build", "--stub", "stub", "e"], 2, "--out"),
         (["build", "--stub", "long-stub", "--out", "out.exe", "e"], 1, "0x60000"),

@@ -101,8 +101,9 @@ int run(const ParsedArguments& arguments) {
     if (!arguments.has("out") && !dryRun) return usageError(command, "--out PATCH is required");
     if (arguments.has("hvl") && arguments.has("hvl-from"))
         return usageError(command, "give --hvl or --hvl-from, not both");
-    if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order") || arguments.has("base"))) {
-        return usageError(command, "--base, --hvl-from and --order go with --from DIR");
+    if (!arguments.has("from") && (arguments.has("hvl-from") || arguments.has("order") || arguments.has("base") ||
+                                   arguments.has(followLinksOutsideOption))) {
+        return usageError(command, "--base, --hvl-from, --order and --follow-links-outside go with --from DIR");
     }
     if (arguments.has("base") &&
         (arguments.has("hvl") || arguments.has("hvl-from") || arguments.has("order") || !arguments.operands.empty())) {
