@@ -71,6 +71,29 @@ BOOL WINAPI restoreConsoleOnSignal(DWORD) {
     return FALSE;
 }
 
+// The path the system holds for an open file or folder, in its DOS form.
+std::filesystem::path finalPathOfHandle(HANDLE handle, std::error_code& failure) {
+    failure.clear();
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length = 0;
+    // The length needed, the closing zero included, comes back when the buffer is too small.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < final.size()) break;
+        final.resize(length);
+    }
+    if (length == 0 || length >= final.size()) {
+        failure = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+        return {};
+    }
+    final.resize(length);
+    // \\?\C:\x is C:\x, and \\?\UNC\server\share is \\server\share.
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + final.substr(7);
+    if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
+    return final;
+}
+
 }  // namespace
 
 std::optional<std::string> utf8ToCodePage932(const std::string& name) {
@@ -150,33 +173,6 @@ std::FILE* createExclusiveFile(const std::string& path) {
 unsigned processId() { return static_cast<unsigned>(_getpid()); }
 
 bool syncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
-
-namespace {
-
-// The path the system holds for an open file or folder, in its DOS form.
-std::filesystem::path finalPathOfHandle(HANDLE handle, std::error_code& failure) {
-    failure.clear();
-    std::wstring final(MAX_PATH, L'\0');
-    DWORD length = 0;
-    // The length needed, the closing zero included, comes back when the buffer is too small.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length < final.size()) break;
-        final.resize(length);
-    }
-    if (length == 0 || length >= final.size()) {
-        failure = std::error_code(static_cast<int>(GetLastError()), std::system_category());
-        return {};
-    }
-    final.resize(length);
-    // \\?\C:\x is C:\x, and \\?\UNC\server\share is \\server\share.
-    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + final.substr(7);
-    if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
-    return final;
-}
-
-}  // namespace
 
 std::filesystem::path finalPath(const std::filesystem::path& path, std::error_code& failure) {
     const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

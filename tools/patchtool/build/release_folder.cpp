@@ -60,10 +60,12 @@ bool walkFolder(Walk& walk, const fs::path& folder, const std::string& relative,
         }
         if (!isFile && !walk.reading.recursive) continue;
         const fs::path resolved = finalPath(it->path(), followed);
-        const bool outside = !followed && !liesWithin(resolved, walk.holders.front());
         if (followed) {
             addProblem(walk, path, unreachable(followed));
-        } else if (outside && !walk.reading.followLinksOutside) {
+            continue;
+        }
+        const bool outside = !liesWithin(resolved, walk.holders.front());
+        if (outside && !walk.reading.followLinksOutside) {
             walk.contents.problems.push_back(leadsOutside(walk.root + "/" + path, resolved));
         } else if (isFile) {
             walk.contents.files.push_back(path);
